@@ -1,0 +1,71 @@
+// Date-time as the program keeps it: a double counting days since
+// 30 December 1899, the fraction being the local time of day.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zelvo {
+
+using DateTime = double;
+
+// The source of the current local date-time. Production code passes NowLocal;
+// tests pass a scripted clock. Every use of "now" calls it anew.
+using Clock = std::function<DateTime()>;
+
+// The locale's settings that formatting and conversion depend on. Bytes are in
+// the ANSI code page (the designators are GBK text on a Chinese system).
+struct FormatSettings {
+    char timeSeparator = ':';
+    char dateSeparator = '-';
+    char decimalSeparator = '.';
+    // Short date pattern in the letters y, M, d (as the locale gives it, e.g.
+    // "yyyy/M/d"); only the order of the three fields is taken from it.
+    std::string shortDateFormat = "yyyy/M/d";
+    std::string timeAMString = "AM";
+    std::string timePMString = "PM";
+
+    // The settings of the user's locale (GetLocaleInfoA, LOCALE_USER_DEFAULT).
+    static FormatSettings FromLocale();
+};
+
+// The two renderings used throughout the program.
+inline constexpr const char* kTimeFormat = "hh:mm:ss";
+inline constexpr const char* kClockFormat = "yyyy-MM-dd hh:mm:ss";
+
+bool TryEncodeDate(int year, int month, int day, DateTime& out);
+bool TryEncodeTime(int hour, int minute, int second, int millisecond, DateTime& out);
+// Throw ConvertError-free std::out_of_range on bad fields; for tests and constants.
+DateTime EncodeDate(int year, int month, int day);
+DateTime EncodeTime(int hour, int minute, int second, int millisecond = 0);
+
+struct DateTimeParts {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+// Rounds to the nearest millisecond first, so 12:00:00 never decodes as 11:59:59.999.
+DateTimeParts DecodeDateTime(DateTime value);
+
+// Whole seconds since the epoch of DateTime (rounded to the millisecond first).
+std::int64_t WholeSeconds(DateTime value);
+// The DateTime of a whole-second count (inverse of WholeSeconds).
+DateTime FromWholeSeconds(std::int64_t seconds);
+// The time-of-day part (fraction) of a date-time.
+DateTime TimeOf(DateTime value);
+
+// The current local date-time (GetLocalTime).
+DateTime NowLocal();
+
+// Format letters: yyyy, MM, dd, hh, mm (minutes right after hh, else month), ss;
+// ':' stands for the locale's time separator; every other character is copied.
+std::string FormatDateTime(const std::string& format, DateTime value, const FormatSettings& fs);
+
+// The locale's date-time conversion: a date in the short-date order with the
+// date separator, optionally followed by a time, or a time alone (day zero).
+// Pure: depends only on the text and the settings.
+bool TryStrToDateTime(const std::string& text, const FormatSettings& fs, DateTime& out);
+// As above; fails with ConvertError "'%s' is not a valid date and time".
+DateTime StrToDateTime(const std::string& text, const FormatSettings& fs);
+
+}  // namespace zelvo
