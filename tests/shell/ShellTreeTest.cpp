@@ -7,11 +7,8 @@
 #include <string>
 #include <vector>
 
-using zelvo::ShellTree;
-using zelvo::test::IsDirectory;
-using zelvo::test::Pump;
-using zelvo::test::TempTree;
-using zelvo::test::TreeHost;
+namespace zelvo::test {
+
 using ::testing::ElementsAre;
 
 namespace {
@@ -61,7 +58,7 @@ TEST(ShellTree, StartsWithTheDesktopExpandedAndSelected) {
     EXPECT_EQ(TreeView_GetIndent(tree), 19u);
     EXPECT_NE(TreeView_GetImageList(tree, TVSIL_NORMAL), nullptr);
 
-    EXPECT_EQ(shell.NodeCount(), static_cast<size_t>(host.Count()));
+    EXPECT_TRUE(host.NodesMatchItems());
 }
 
 TEST(ShellTree, PathIsTheParsingNameOrTheDisplayNameOfVirtualFolders) {
@@ -125,7 +122,7 @@ TEST(ShellTree, ExpandingListsSubfoldersInTheShellsOrderWithoutFilesOrHiddenOnes
     EXPECT_EQ(TreeView_GetChild(host.Tree(), gamma), nullptr);
     EXPECT_EQ(host.ChildrenFlag(gamma), 0);
 
-    EXPECT_EQ(shell.NodeCount(), static_cast<size_t>(host.Count()));
+    EXPECT_TRUE(host.NodesMatchItems());
 }
 
 TEST(ShellTree, ChildrenAreReadOnceUntilReloaded) {
@@ -133,9 +130,8 @@ TEST(ShellTree, ChildrenAreReadOnceUntilReloaded) {
     temp.Folder("one");
     TreeHost host;
     ShellTree& shell = host.Shell();
-    const HTREEITEM top = shell.Find(temp.Path());
+    const HTREEITEM top = host.Open(temp.Path());
     ASSERT_NE(top, nullptr);
-    TreeView_Expand(host.Tree(), top, TVE_EXPAND);
     ASSERT_THAT(host.ChildLabels(top), ElementsAre("one"));
 
     // No refresh on file-system changes, nor on collapsing and expanding.
@@ -148,7 +144,7 @@ TEST(ShellTree, ChildrenAreReadOnceUntilReloaded) {
     shell.Reload(top);
     EXPECT_THAT(host.ChildLabels(top), ElementsAre("one", "two"));
     EXPECT_TRUE(host.Expanded(top));
-    EXPECT_EQ(shell.NodeCount(), static_cast<size_t>(host.Count()));
+    EXPECT_TRUE(host.NodesMatchItems());
 }
 
 TEST(ShellTree, LabelEditingRenamesTheFolderOnDisk) {
@@ -157,9 +153,8 @@ TEST(ShellTree, LabelEditingRenamesTheFolderOnDisk) {
     temp.Folder("before\\inner");
     TreeHost host;
     ShellTree& shell = host.Shell();
-    const HTREEITEM item = shell.Find(temp / "before");
+    const HTREEITEM item = host.Open(temp / "before");
     ASSERT_NE(item, nullptr);
-    TreeView_Expand(host.Tree(), item, TVE_EXPAND);
     const HTREEITEM inner = host.Child(item, "inner");
     ASSERT_NE(inner, nullptr);
 
@@ -214,3 +209,5 @@ TEST(ShellTree, RefusedRenameFailsWithTheNewNameAndKeepsTheTree) {
     EXPECT_FALSE(host.EditLabel(shell.Root(), "x"));
     EXPECT_EQ(host.Label(shell.Root()), ShellDisplayName(CSIDL_DESKTOP));
 }
+
+}  // namespace zelvo::test

@@ -143,6 +143,14 @@ bool TreeHost::Expanded(HTREEITEM item) const {
 
 int TreeHost::Count() const { return static_cast<int>(TreeView_GetCount(tree_)); }
 
+bool TreeHost::NodesMatchItems() const { return shell_->NodeCount() == static_cast<size_t>(Count()); }
+
+HTREEITEM TreeHost::Open(const std::string& path) {
+    const HTREEITEM item = shell_->Find(path);
+    if (item) TreeView_Expand(tree_, item, TVE_EXPAND);
+    return item;
+}
+
 bool TreeHost::EditLabel(HTREEITEM item, const std::string& text) {
     SetFocus(tree_);
     const auto edit = reinterpret_cast<HWND>(

@@ -38,6 +38,12 @@ public:
     int ChildrenFlag(HTREEITEM item) const;
     bool Expanded(HTREEITEM item) const;
     int Count() const;
+    // Every tree item owns exactly one node record.
+    bool NodesMatchItems() const;
+
+    // The node of a path, expanded (first reading of its children); null
+    // when the tree does not show it.
+    HTREEITEM Open(const std::string& path);
 
     // Label editing as a user does it: open the editor, type, leave it.
     bool EditLabel(HTREEITEM item, const std::string& text);
