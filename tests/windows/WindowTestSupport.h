@@ -3,6 +3,7 @@
 // folder tree, and a counter of created windows of one class.
 #pragma once
 
+#include "core/CoreTestFiles.h"
 #include "core/DateTime.h"
 #include "platform/Application.h"
 #include "platform/Reporter.h"
@@ -58,39 +59,17 @@ inline DateTime At(int hour, int minute, int second) {
 // A folder under %TEMP% removed with everything in it.
 class ScratchDir {
 public:
-    ScratchDir() {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        static unsigned counter = 0;
-        path_ = std::string(temp) + "zelvo_ui_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                std::to_string(++counter);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~ScratchDir() { RemoveTree(path_); }
+    ScratchDir() = default;
+    ~ScratchDir() { RemoveTree(folder_.Path()); }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+    const std::string& Path() const { return folder_.Path(); }
+    std::string operator/(const std::string& name) const { return Path() + "\\" + name; }
 
-    static void Write(const std::string& file, const std::string& bytes) {
-        HANDLE h = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        ::CloseHandle(h);
-    }
-    static std::string Read(const std::string& file) {
-        HANDLE h = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string content;
-        char buffer[4096];
-        DWORD got = 0;
-        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-        ::CloseHandle(h);
-        return content;
-    }
+    static void Write(const std::string& file, const std::string& bytes) { TempFolder::WriteBytes(file, bytes); }
+    static std::string Read(const std::string& file) { return TempFolder::ReadBytes(file); }
+
     // Names in a directory, "." and ".." left out.
     static std::vector<std::string> List(const std::string& dir) {
         std::vector<std::string> names;
@@ -119,7 +98,7 @@ public:
     }
 
 private:
-    std::string path_;
+    TempFolder folder_;
 };
 
 // Counts the windows of one class created on this thread while it lives, and
