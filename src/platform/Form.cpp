@@ -26,7 +26,9 @@ Form::~Form() {
 void Form::CreateForm(const char* className, const std::string& caption, const FormLayout& layout) {
     Application& app = Application::Instance();
     app.Initialize();
-    RegisterOwnClass(className, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    // Dialog frames carry no icon in their caption on Windows; Wine would draw the class icon.
+    RegisterOwnClass(className, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                     !(layout.exStyle & WS_EX_DLGMODALFRAME));
     SIZE outer = layout.size;
     if (layout.sizeIsClient) {
         RECT r{0, 0, layout.size.cx, layout.size.cy};

@@ -76,7 +76,8 @@ Window* Window::FromHandle(HWND hwnd) {
     return reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
-void Window::RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background) {
+void Window::RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background,
+                              bool withIcon) {
     static std::set<std::string> registered;
     if (registered.count(className)) return;
     const HINSTANCE instance = ::GetModuleHandleA(nullptr);
@@ -88,9 +89,11 @@ void Window::RegisterOwnClass(const char* className, UINT classStyle, HBRUSH bac
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = background;
     wc.lpszClassName = className;
-    // The program's icon once the resources carry one; the system's otherwise.
-    wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
-    if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+    if (withIcon) {
+        // The program's icon; the system's in executables without it (tests).
+        wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
+        if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+    }
     if (!::RegisterClassExA(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         throw std::runtime_error(std::string("Cannot register window class ") + className);
     }

@@ -58,8 +58,10 @@ public:
     static Window* FromHandle(HWND hwnd);
 
 protected:
-    // Registers (once) a window class of the program's own on the shared procedure.
-    static void RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background);
+    // Registers (once) a window class of the program's own on the shared
+    // procedure, with the program's icon or none.
+    static void RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background,
+                                 bool withIcon = true);
     // Creates a window of such a class; messages reach HandleMessage from WM_NCCREATE on.
     void CreateOwnWindow(const char* className, const std::string& text, DWORD style, DWORD exStyle,
                          int left, int top, int width, int height, HWND parent, HMENU menuOrId);
