@@ -2,6 +2,7 @@
 // driven from outside through window messages, as a user's clicks would.
 #include "Backup.h"
 #include "Main.h"
+#include "windows/ScratchDir.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -19,6 +20,7 @@ namespace zelvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::ScratchDir;
 
 std::string WindowsPath(std::string path) {
     if (!path.empty() && path[0] == '/') {
@@ -28,42 +30,6 @@ std::string WindowsPath(std::string path) {
         path = "Z:" + path;
     }
     return path;
-}
-
-void WriteFile(const std::string& file, const std::string& bytes) {
-    HANDLE h = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(h);
-}
-
-std::string ReadFile(const std::string& file) {
-    HANDLE h = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    char buffer[256];
-    DWORD got = 0;
-    ::ReadFile(h, buffer, sizeof buffer, &got, nullptr);
-    ::CloseHandle(h);
-    return std::string(buffer, got);
-}
-
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA data;
-    HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = dir + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(h, &data));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryA(dir.c_str());
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -116,11 +82,7 @@ protected:
     void SetUp() override {
         const char* exe = std::getenv("ZELVO_EXE");
         ASSERT_NE(exe, nullptr) << "ZELVO_EXE is not set";
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "zelvo_e2e_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                 std::to_string(++counter);
-        ::CreateDirectoryA(folder.c_str(), nullptr);
+        folder = scratch.Path();
         program = folder + "\\ZelvoBackup.exe";
         ASSERT_TRUE(::CopyFileA(WindowsPath(exe).c_str(), program.c_str(), FALSE)) << exe;
         source = folder + "\\源目录";
@@ -137,7 +99,6 @@ protected:
             ::CloseHandle(process.hProcess);
             ::CloseHandle(process.hThread);
         }
-        RemoveTree(folder);
     }
 
     // Starts the program and waits for its main window; returns the milliseconds it took.
@@ -220,7 +181,7 @@ protected:
 
     bool EndsWithin(int ms) { return ::WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0; }
 
-    static inline int counter = 0;
+    ScratchDir scratch;  // removed after TearDown has ended the program
     std::string folder, program, source, dest;
     PROCESS_INFORMATION process{};
     HWND main = nullptr;
@@ -251,14 +212,14 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     EXPECT_EQ(first[10], ' ');
     EXPECT_TRUE(WaitFor([&] { return StatusText() != first; }, 3000));
 
-    WriteFile(source + "\\a.txt", "alpha");
-    WriteFile(source + "\\b.txt", "bravo");
+    ScratchDir::Write(source + "\\a.txt", "alpha");
+    ScratchDir::Write(source + "\\b.txt", "bravo");
     SetPaths();
     const SYSTEMTIME at = ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 4);
     EXPECT_TRUE(::IsWindowEnabled(Control(TMainForm::kDateTimePicker1Id)));
     EXPECT_EQ(::GetFileAttributesA(dest.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(dest + "\\b.txt") == "bravo"; }, 10000))
+    ASSERT_TRUE(WaitFor([&] { return ScratchDir::Read(dest + "\\b.txt") == "bravo"; }, 10000))
         << "no copy within 10 s";
     SYSTEMTIME done{};
     ::GetLocalTime(&done);
@@ -268,7 +229,7 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     if (late < -43200) late += 86400;
     EXPECT_GE(late, 0);
     EXPECT_LE(late, 2);
-    EXPECT_EQ(ReadFile(dest + "\\a.txt"), "alpha");
+    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
 
     // Closing from the menu ends the process.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
@@ -277,11 +238,10 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
 
 TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
     ASSERT_NE((Start(), main), nullptr);
-    WriteFile(source + "\\free.txt", "free");
-    WriteFile(source + "\\locked.txt", "locked");
-    const HANDLE lock = ::CreateFileA((source + "\\locked.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ScratchDir::Write(source + "\\free.txt", "free");
+    ScratchDir::Write(source + "\\locked.txt", "locked");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    ASSERT_TRUE(lock.Held());
     SetPaths();
     ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
 
@@ -301,11 +261,11 @@ TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
         if (Text(child).find("Cannot") != std::string::npos) boxText = Text(child);
     }
     EXPECT_EQ(boxText, "Cannot open file " + source + "\\locked.txt.");
-    EXPECT_EQ(ReadFile(dest + "\\free.txt"), "free");
+    EXPECT_EQ(ScratchDir::Read(dest + "\\free.txt"), "free");
 
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 5000));
-    ::CloseHandle(lock);
+    lock.Release();
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
 }

@@ -331,9 +331,8 @@ TEST_F(WindowLayerTest, RunFailuresAreListedInOneBoxWhileTheDialogShowsTheEnd) {
     ::CreateDirectoryA((source + "\\sub").c_str(), nullptr);
     ScratchDir::Write(source + "\\locked.txt", "locked");
     ScratchDir::Write(source + "\\free.txt", "free");
-    const HANDLE lock = ::CreateFileA((source + "\\locked.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    ASSERT_TRUE(lock.Held());
 
     TBackupForm dialog;
     dialog.SourcePath = source;
@@ -347,7 +346,7 @@ TEST_F(WindowLayerTest, RunFailuresAreListedInOneBoxWhileTheDialogShowsTheEnd) {
         visible = dialog.Visible();
     };
     dialog.ShowModal();
-    ::CloseHandle(lock);
+    lock.Release();
 
     ASSERT_EQ(reporter.errors.size(), 1u);
     const std::string& text = reporter.errors[0];
