@@ -3,6 +3,7 @@
 #include "core/Failure.h"
 #include "core/FileSystem.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace zelvo {
@@ -36,6 +37,81 @@ public:
     std::string path;
 };
 
+// The destination side of one run.
+//
+// Under Wine every look-up of a name that does not exist reads the whole
+// directory (it must rule out a match in another case), so in a destination of
+// thousands of files each such probe costs milliseconds. The names present
+// when the run starts are therefore read once, as case-blind hashes, and a
+// name that is not among them is not probed again: the rename that puts a copy
+// in place still refuses to replace a file that appeared since (without the
+// overwrite switch), and the platform refuses to replace a read-only one.
+// For the same reason the temporary files go to a private directory of ours
+// inside the destination, where creating a new name is cheap.
+class Destination {
+public:
+    explicit Destination(const std::string& path) : path_(path) {
+        DirEntry entry;
+        for (DirListing listing(path); listing.Next(entry);) names_.push_back(Hash(entry.name));
+        std::sort(names_.begin(), names_.end());
+    }
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+    ~Destination() {
+        if (!temporaryDir_.empty()) RemoveEmptyDirectory(temporaryDir_);
+    }
+
+    const std::string& Path() const { return path_; }
+
+    // The skip test: a file (not a directory) listed under exactly that name.
+    bool HoldsFile(const std::string& name) const {
+        return MayHold(name) && FileExistsByListing(JoinPath(path_, name));
+    }
+
+    // Attributes of an existing object of that name, INVALID_FILE_ATTRIBUTES if none.
+    DWORD Attributes(const std::string& name) const {
+        return MayHold(name) ? PathAttributes(JoinPath(path_, name)) : INVALID_FILE_ATTRIBUTES;
+    }
+
+    // Where temporary files go: our private directory, or the destination
+    // itself when no directory can be made there.
+    const std::string& TemporaryDir() {
+        if (!temporaryTried_) {
+            temporaryTried_ = true;
+            temporaryDir_ = CreateTemporaryDirectory(path_);
+        }
+        return temporaryDir_.empty() ? path_ : temporaryDir_;
+    }
+
+private:
+    // Folds ASCII letters and takes every double-byte character as one and
+    // the same token, so names that the file system holds equal without case
+    // always hash equal (a false match only costs a real probe).
+    static std::uint32_t Hash(const std::string& name) {
+        std::uint32_t hash = 2166136261u;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            auto byte = static_cast<unsigned char>(name[i]);
+            if (byte >= 'a' && byte <= 'z') {
+                byte = static_cast<unsigned char>(byte - 'a' + 'A');
+            } else if (byte >= 0x80) {
+                if (IsDBCSLeadByte(byte)) ++i;
+                byte = 0x80;
+            }
+            hash = (hash ^ byte) * 16777619u;
+        }
+        return hash;
+    }
+
+    bool MayHold(const std::string& name) const {
+        return std::binary_search(names_.begin(), names_.end(), Hash(name));
+    }
+
+    std::string path_;
+    std::vector<std::uint32_t> names_;
+    std::string temporaryDir_;
+    bool temporaryTried_ = false;
+};
+
 void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const std::string& sourceFile,
                  const std::string& destFile, CopyProgress& progress, CopyFaults* faults) {
     if (size == 0) return;
@@ -54,18 +130,18 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const
     }
 }
 
-void CopyOneFile(const std::string& sourceFile, const std::string& destPath, const std::string& name,
+void CopyOneFile(const std::string& sourceFile, Destination& destination, const std::string& name,
                  bool replaceExisting, CopyProgress& progress, CopyFaults* faults) {
-    const std::string destFile = JoinPath(destPath, name);
+    const std::string destFile = JoinPath(destination.Path(), name);
     TemporaryFile temporary;
     {
         FileStream source = FileStream::OpenRead(sourceFile);
         const std::uint64_t size = source.Size();
-        const DWORD existing = PathAttributes(destFile);
+        const DWORD existing = destination.Attributes(name);
         if (existing != INVALID_FILE_ATTRIBUTES && (existing & kNotReplaceable) != 0) {
             throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
         }
-        FileStream dest = FileStream::CreateTemporary(destPath, name, destFile, temporary.path);
+        FileStream dest = FileStream::CreateTemporary(destination.TemporaryDir(), name, destFile, temporary.path);
         CopyContent(source, dest, size, sourceFile, destFile, progress, faults);
         dest.Close();
     }
@@ -99,6 +175,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
         return result;
     }
 
+    Destination destination(destPath);
     DirEntry entry;
     int count = 0;
     for (DirListing counting(sourcePath); counting.Next(entry);) ++count;
@@ -115,12 +192,12 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             continue;
         }
         const bool replaceExisting = overwrite();
-        if (!replaceExisting && FileExistsByListing(JoinPath(destPath, entry.name))) {
+        if (!replaceExisting && destination.HoldsFile(entry.name)) {
             ++result.skipped;
             continue;
         }
         try {
-            CopyOneFile(sourceFile, destPath, entry.name, replaceExisting, progress, faults);
+            CopyOneFile(sourceFile, destination, entry.name, replaceExisting, progress, faults);
             ++result.copied;
         } catch (const Failure& failure) {
             result.failures.emplace_back(failure.what());

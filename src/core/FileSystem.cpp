@@ -25,6 +25,33 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD 
     return CreateFileA(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
 }
 
+// Tries names of our own in dir until `create` makes one; `create` must fail
+// on an existing object (CREATE_NEW, CreateDirectory), so nothing that exists
+// is ever taken over. False (and path empty) when no name could be made.
+template <typename Create>
+bool MakeUniquelyNamed(const std::string& dir, const std::string& avoid, std::string& path, Create create) {
+    static DWORD counter = 0;
+    constexpr int kAttempts = 64;
+    static const char kHex[] = "0123456789abcdef";
+    // Process id and tick count keep two running copies of the program (or a
+    // leftover of a crashed run) from walking the same sequence of names.
+    DWORD seed = (GetCurrentProcessId() << 16) ^ GetTickCount();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        DWORD value = seed + (++counter) * 2654435761u;
+        char name[] = "~zlv00000000.tmp";
+        for (int digit = 11; digit >= 4; --digit, value >>= 4) name[digit] = kHex[value & 0xF];
+        if (lstrcmpiA(name, avoid.c_str()) == 0) continue;
+        path = JoinPath(dir, name);
+        if (create(path)) return true;
+        const DWORD error = GetLastError();
+        // ACCESS_DENIED: a directory of that name, or a file being deleted.
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
+        seed ^= error;
+    }
+    path.clear();
+    return false;
+}
+
 }  // namespace
 
 std::size_t FindSeparator(const std::string& path, std::size_t from) {
@@ -54,8 +81,10 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return path;
 }
 
-DirListing::DirListing(const std::string& dir)
-    : find_(FindFirstFileA(JoinPath(dir, "*.*").c_str(), &data_)) {
+DirListing::DirListing(const std::string& dir) {
+    // In the body: data_ is declared after find_, so an initializer would
+    // have its result wiped by data_'s own initialization.
+    find_.Reset(FindFirstFileA(JoinPath(dir, "*.*").c_str(), &data_));
     pending_ = find_.Valid();
 }
 
@@ -96,6 +125,18 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != FALSE;
 }
 
+std::string CreateTemporaryDirectory(const std::string& parent) {
+    std::string path;
+    MakeUniquelyNamed(parent, std::string(), path, [](const std::string& candidate) {
+        return CreateDirectoryA(candidate.c_str(), nullptr) != FALSE;
+    });
+    return path;
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
 FileStream FileStream::OpenRead(const std::string& path) {
     FileHandle handle(OpenFile(path, GENERIC_READ, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
@@ -111,27 +152,13 @@ FileStream FileStream::Create(const std::string& path) {
 
 FileStream FileStream::CreateTemporary(const std::string& dir, const std::string& avoid,
                                        const std::string& reportAs, std::string& path) {
-    static DWORD counter = 0;
-    constexpr int kAttempts = 64;
-    static const char kHex[] = "0123456789abcdef";
-    // Process id and tick count keep two running copies of the program (or a
-    // leftover of a crashed run) from walking the same sequence of names.
-    DWORD seed = (GetCurrentProcessId() << 16) ^ GetTickCount();
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        DWORD value = seed + (++counter) * 2654435761u;
-        char name[] = "~zlv00000000.tmp";
-        for (int digit = 11; digit >= 4; --digit, value >>= 4) name[digit] = kHex[value & 0xF];
-        if (lstrcmpiA(name, avoid.c_str()) == 0) continue;
-        path = JoinPath(dir, name);
-        FileHandle handle(OpenFile(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-        if (handle) return FileStream(std::move(handle));
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
-        // ACCESS_DENIED: a directory of that name, or a file being deleted.
-        seed ^= error;
-    }
-    path.clear();
-    throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
+    FileHandle handle;
+    const bool made = MakeUniquelyNamed(dir, avoid, path, [&handle](const std::string& candidate) {
+        handle.Reset(OpenFile(candidate, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+        return handle.Valid();
+    });
+    if (!made) throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
+    return FileStream(std::move(handle));
 }
 
 std::uint64_t FileStream::Size() const {
@@ -162,18 +189,6 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
         bytes += done;
         count -= done;
     }
-}
-
-void FileStream::SetLength(std::uint64_t length) {
-    LARGE_INTEGER target;
-    target.QuadPart = static_cast<LONGLONG>(length);
-    LARGE_INTEGER zero{};
-    LARGE_INTEGER position{};
-    const bool ok = SetFilePointerEx(handle_.Get(), zero, &position, FILE_CURRENT) &&
-                    SetFilePointerEx(handle_.Get(), target, nullptr, FILE_BEGIN) &&
-                    SetEndOfFile(handle_.Get()) &&
-                    SetFilePointerEx(handle_.Get(), position, nullptr, FILE_BEGIN);
-    if (!ok) throw StreamWriteError(kStreamWriteErrorText);
 }
 
 void FileStream::Close() {

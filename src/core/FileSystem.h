@@ -72,6 +72,13 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceE
 // Deletes one file; false when the platform refuses.
 bool RemoveFile(const std::string& path);
 
+// Makes a new, empty directory in parent under a name of our own (as for
+// FileStream::CreateTemporary), never one that exists; "" when none could be made.
+std::string CreateTemporaryDirectory(const std::string& parent);
+
+// Removes a directory only when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
+
 // A file opened for one copy; closed on destruction.
 class FileStream {
 public:
@@ -97,9 +104,6 @@ public:
     void ReadBuffer(void* buffer, std::size_t count);
     // Writes exactly count bytes; fails with StreamWriteError.
     void WriteBuffer(const void* buffer, std::size_t count);
-    // Sets the file's length (the space is reserved, the content undefined);
-    // the write position stays. Fails with StreamWriteError.
-    void SetLength(std::uint64_t length);
     // Closes now; fails with StreamWriteError when the close reports an error.
     void Close();
 
