@@ -7,6 +7,10 @@
 #
 # Sizes take K/M/G suffixes; defaults: 5000 files of 4K, one file of 1G, 3 runs.
 set -euo pipefail
+# Wine's desktop process wants a display even for console programs.
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZELVO_BUILD_DIR:-$root/build}"
 data="$build/bench-data"

@@ -56,12 +56,14 @@ public:
     virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
 };
 
-// Each file is written to a temporary file in destPath and renamed over
-// destPath\name only once its whole content is written and closed, so a
-// failure leaves no partial file and an existing copy byte-identical. An
-// existing destination that is read-only, hidden, system or a directory is
-// never replaced: it fails with "Cannot create file %s". Failures are skipped
-// and collected; the run goes on with the next entry.
+// Each file is written to a temporary file in a private folder that the run
+// makes inside destPath (in destPath itself when no folder can be made there;
+// the folder is removed at the end of the run) and renamed over destPath\name
+// only once its whole content is written and closed, so a failure leaves no
+// partial file and an existing copy byte-identical. An existing destination
+// that is read-only, hidden, system or a directory is never replaced: it fails
+// with "Cannot create file %s". Failures are skipped and collected; the run
+// goes on with the next entry.
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
                       const OverwriteSwitch& overwrite, CopyProgress& progress,
                       CopyFaults* faults = nullptr);
