@@ -63,6 +63,9 @@ void TBackupForm::Timer1Timer() {
         throw;
     }
     ProgressBar1.SetPosition(kProgressMax);
+    // The scheduler refuses such a destination before showing the dialog;
+    // a caller that did not gets the same box.
+    if (result.refused) ui::CurrentReporter().ShowInformation(MissingDirectoryText(DestPath));
     if (!result.failures.empty()) ui::CurrentReporter().ShowError(JoinLines(result.failures));
     Close();
 }
