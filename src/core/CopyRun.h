@@ -2,6 +2,7 @@
 // destination directory, reporting progress to a receiver. No window needed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,15 +31,41 @@ bool IsUsableDirectoryPath(const std::string& path);
 struct CopyRunResult {
     // One text per entry that failed ("Cannot open file %s", "Cannot create
     // file %s", "Stream read error", "Stream write error"), in listing order.
+    // "%s" is the source path as built for a failed open, the destination path
+    // as built for a failed creation or replacement.
     std::vector<std::string> failures;
     int copied = 0;
-    int skipped = 0;  // existing destination files left alone
+    int skipped = 0;      // existing destination files left alone
+    int directories = 0;  // subdirectories met (counted and stepped, not copied)
+    // The destination path was empty or relative (see IsUsableDirectoryPath):
+    // nothing was listed or copied and the receiver was not called. The caller
+    // shows "目录[" + destPath + "]不存在!" and ends the dialog as usual.
+    bool refused = false;
 };
 
 // Reads the overwrite switch at each file.
 using OverwriteSwitch = std::function<bool()>;
 
+// Lets a test make a copy fail part-way: asked before each buffer is read or
+// written, at the byte offset about to be transferred; true makes that read or
+// write fail exactly as a failing ReadFile/WriteFile would.
+class CopyFaults {
+public:
+    virtual ~CopyFaults() = default;
+    virtual bool FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
+    virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
+};
+
+// Each file is written to a temporary file in a private folder that the run
+// makes inside destPath (in destPath itself when no folder can be made there;
+// the folder is removed at the end of the run) and renamed over destPath\name
+// only once its whole content is written and closed, so a failure leaves no
+// partial file and an existing copy byte-identical. An existing destination
+// that is read-only, hidden, system or a directory is never replaced: it fails
+// with "Cannot create file %s". Failures are skipped and collected; the run
+// goes on with the next entry.
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
-                      const OverwriteSwitch& overwrite, CopyProgress& progress);
+                      const OverwriteSwitch& overwrite, CopyProgress& progress,
+                      CopyFaults* faults = nullptr);
 
 }  // namespace zelvo

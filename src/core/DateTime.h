@@ -25,8 +25,17 @@ struct FormatSettings {
     std::string shortDateFormat = "yyyy/M/d";
     std::string timeAMString = "AM";
     std::string timePMString = "PM";
+    // A two-digit year is taken within [referenceYear - 50, referenceYear + 49].
+    int referenceYear = 2000;
+    // Lead-byte ranges of the ANSI code page as inclusive byte pairs (GBK by
+    // default; empty for a single-byte code page). A lead byte and the byte
+    // after it form one character, whatever that second byte is.
+    std::string leadByteRanges = "\x81\xFE";
 
-    // The settings of the user's locale (GetLocaleInfoA, LOCALE_USER_DEFAULT).
+    bool IsLeadByte(char c) const;
+
+    // The settings of the user's locale (GetLocaleInfoA, LOCALE_USER_DEFAULT),
+    // the lead bytes of the ANSI code page (GetCPInfo) and the current year.
     static FormatSettings FromLocale();
 };
 
@@ -36,7 +45,7 @@ inline constexpr const char* kClockFormat = "yyyy-MM-dd hh:mm:ss";
 
 bool TryEncodeDate(int year, int month, int day, DateTime& out);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, DateTime& out);
-// Throw ConvertError-free std::out_of_range on bad fields; for tests and constants.
+// Throw std::out_of_range (not ConvertError) on bad fields; for tests and constants.
 DateTime EncodeDate(int year, int month, int day);
 DateTime EncodeTime(int hour, int minute, int second, int millisecond = 0);
 
@@ -45,6 +54,8 @@ struct DateTimeParts {
     int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 // Rounds to the nearest millisecond first, so 12:00:00 never decodes as 11:59:59.999.
+// The count is continuous: a value before the epoch is floor(value) days plus
+// a positive fraction (-0.75 is 29 Dec 1899 06:00).
 DateTimeParts DecodeDateTime(DateTime value);
 
 // Whole seconds since the epoch of DateTime (rounded to the millisecond first).

@@ -21,6 +21,16 @@ bool CreateOneDirectory(const std::string& path);
 // Joins directory and name exactly as they stand, with one "\" between.
 std::string JoinPath(const std::string& dir, const std::string& name);
 
+// Position of the first "\" at or after `from`, stepping over double-byte
+// characters of the ANSI code page (a GBK trail byte may be 0x5C); npos if none.
+std::size_t FindSeparator(const std::string& path, std::size_t from = 0);
+
+// Failure texts of the file services.
+inline constexpr char kCannotOpenFileText[] = "Cannot open file %s";
+inline constexpr char kCannotCreateFileText[] = "Cannot create file %s";
+inline constexpr char kStreamReadErrorText[] = "Stream read error";
+inline constexpr char kStreamWriteErrorText[] = "Stream write error";
+
 struct DirEntry {
     std::string name;
     DWORD attributes = 0;
@@ -46,8 +56,28 @@ private:
 };
 
 // True when listing exactly `path` finds a file (a directory of that name does
-// not count; hidden and system files do).
+// not count; hidden and system files do). A last element holding "*" or "?"
+// is no exact path (it would match other names), so it finds nothing.
 bool FileExistsByListing(const std::string& path);
+
+// The attributes of the object at path, or INVALID_FILE_ATTRIBUTES when there
+// is none (or it cannot be queried).
+DWORD PathAttributes(const std::string& path);
+
+// Puts the file `from` in place of `to` by a rename on the same volume; with
+// replaceExisting an existing `to` is replaced in one step, without it an
+// existing `to` makes the move fail. False when the platform refuses.
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting);
+
+// Deletes one file; false when the platform refuses.
+bool RemoveFile(const std::string& path);
+
+// Makes a new, empty directory in parent under a name of our own (as for
+// FileStream::CreateTemporary), never one that exists; "" when none could be made.
+std::string CreateTemporaryDirectory(const std::string& parent);
+
+// Removes a directory only when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
 
 // A file opened for one copy; closed on destruction.
 class FileStream {
@@ -57,6 +87,14 @@ public:
     // New or replaced (truncated) file, read-write, normal attributes, no sharing;
     // fails with FileCreateError "Cannot create file %s".
     static FileStream Create(const std::string& path);
+    // A new, empty file in dir under a name of our own ("~zlv" + 8 hex digits
+    // + ".tmp"), read-write, normal attributes, no sharing. It is created only
+    // where no object of that name exists (CREATE_NEW), so an existing file is
+    // never opened, and a name equal to `avoid` (compared without case) is
+    // never chosen. `path` receives the full path. Fails with FileCreateError
+    // "Cannot create file %s" naming `reportAs`.
+    static FileStream CreateTemporary(const std::string& dir, const std::string& avoid,
+                                      const std::string& reportAs, std::string& path);
 
     FileStream(FileStream&&) noexcept = default;
     FileStream& operator=(FileStream&&) noexcept = default;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace zelvo {
 
@@ -26,7 +27,9 @@ public:
 
     explicit SlotScheduler(FormatSettings fs) : fs_(std::move(fs)) {}
 
-    // Examines slot (1-based) at the clock reading `now`; true when its backup is due.
+    // Examines slot (1-based) at the clock reading `now`; true when its backup
+    // is due. An unchecked slot is never due, but the second still counts as
+    // examined. The first call for a slot examines only the current second.
     bool IsDue(int slot, bool checked, DateTime slotTime, DateTime now);
 
 private:

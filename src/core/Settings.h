@@ -52,9 +52,11 @@ struct SettingsState {
     std::array<SlotState, kSlotCount> slots;
 };
 
-// Load sequence. Fills `state` key by key in the file's order. A bad DayTimeN
-// throws ConvertError; what was read before it is already in `state`, the
-// failing slot keeps its check-box state and its time, later slots are untouched.
+// Load sequence. Fills `state` key by key in the file's order. An empty or
+// missing DayTimeN gives the clock's current date-time, a non-empty one its
+// time of day (date part zero). A bad DayTimeN throws ConvertError; what was
+// read before it is already in `state`, the failing slot keeps the check-box
+// state just read and its earlier time, later slots are untouched.
 void LoadSettings(const ProfileFile& ini, SettingsState& state, const Clock& now,
                   const FormatSettings& fs);
 void LoadDayTime(const ProfileFile& ini, int slot, SlotState& state, const Clock& now,
@@ -74,11 +76,16 @@ public:
 // blank (an unquoted blank makes Windows try a shorter program name first).
 std::string RunValueData(const std::string& exePath);
 
-// Save sequence, key by key. A refused write throws ProfileWriteError and
-// stops the save; the keys before it stay written. A failed registration (or
-// a failed AutoRun = "1" write after it) is silent and clears state.autoRun,
-// which the caller shows by unchecking AutoRunCheckBox, also when a later
-// write throws.
+// Save sequence, key by key, so a new file lists the keys in this order:
+// SourceDir, DestinationDir, OverWriteFile, AutoRun, then UserTimeN, DayTimeN
+// per slot. Paths go through ProfileFile::WriteString, which quotes a value
+// with surrounding blanks or quotes so it reloads unchanged. Checked autoRun:
+// Register(title, RunValueData(exePath)), then AutoRun = "1"; unchecked:
+// Unregister(kRunKeyPath, title), then AutoRun = "0" whatever its outcome.
+// A refused write throws ProfileWriteError and stops the save; the keys
+// before it stay written. A failed registration (or a failed AutoRun = "1"
+// write after it) is silent and clears state.autoRun, which the caller shows
+// by unchecking AutoRunCheckBox, also when a later write throws.
 void SaveSettings(ProfileFile& ini, SettingsState& state, StartupRegistrar& registrar,
                   const std::string& title, const std::string& exePath, const FormatSettings& fs);
 void SaveDayTime(ProfileFile& ini, int slot, const SlotState& state, const FormatSettings& fs);

@@ -1,0 +1,348 @@
+// Copy benchmark: the backup engine against Wine's xcopy and a CopyFileA loop,
+// on data it makes itself. Not a test; run it through scripts/bench.sh.
+//
+//   copybench.exe [--dir D] [--files N] [--file-size BYTES] [--large-size BYTES]
+//                 [--reps R] [--cp-seconds S] [--prepare-only] [--keep]
+//
+// --cp-seconds passes in the best time of native cp on the large file (taken
+// outside Wine by the script) so the ratios can be printed together.
+//
+// The engine runs in a process of its own (copybench.exe --engine SRC DST),
+// like xcopy, so both times include a process start and the peak working set
+// read in that process belongs to the engine's run alone.
+#include "core/CopyRun.h"
+#include "core/FileSystem.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using zelvo::JoinPath;
+
+struct Options {
+    std::string dir = "copybench-data";
+    int files = 5000;
+    std::uint64_t fileSize = 4096;
+    std::uint64_t largeSize = 1ull << 30;
+    int reps = 3;
+    double cpSeconds = 0;
+    bool prepareOnly = false;
+    bool keep = false;
+};
+
+class Quiet : public zelvo::CopyProgress {
+public:
+    void SetCaption(const std::string&) override {}
+    void SetStep(int) override {}
+    void StepIt() override {}
+    void SetPosition(int) override {}
+};
+
+[[noreturn]] void Die(const std::string& what) {
+    std::fprintf(stderr, "copybench: %s (error %lu)\n", what.c_str(), GetLastError());
+    std::exit(2);
+}
+
+double Now() {
+    static LARGE_INTEGER frequency{};
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::uint64_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
+}
+
+// Writes size bytes of varying content through a 64 KiB buffer, so making the
+// data does not raise the process's peak working set by much.
+void WriteDataFile(const std::string& path, std::uint64_t size, std::uint32_t seed) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Die("cannot create " + path);
+    static std::uint32_t block[16384];
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (auto& word : block) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        word = state;
+    }
+    for (std::uint64_t done = 0; done < size;) {
+        block[0] = static_cast<std::uint32_t>(done >> 16);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::uint64_t>(sizeof block, size - done));
+        DWORD written = 0;
+        if (!WriteFile(file, block, chunk, &written, nullptr) || written != chunk) Die("cannot write " + path);
+        done += chunk;
+    }
+    CloseHandle(file);
+}
+
+void MakeDirectory(const std::string& path) {
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        Die("cannot create directory " + path);
+    }
+}
+
+struct Tally {
+    int files = 0;
+    std::uint64_t bytes = 0;
+};
+
+Tally Count(const std::string& dir) {
+    Tally tally;
+    zelvo::DirEntry entry;
+    for (zelvo::DirListing listing(dir); listing.Next(entry);) {
+        ++tally.files;
+        tally.bytes += entry.size;
+    }
+    return tally;
+}
+
+void RemoveTree(const std::string& dir) {
+    zelvo::DirEntry entry;
+    for (zelvo::DirListing listing(dir); listing.Next(entry);) {
+        const std::string path = JoinPath(dir, entry.name);
+        if (entry.IsDirectory()) {
+            RemoveTree(path);
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+void Prepare(const Options& options, const std::string& small, const std::string& large) {
+    MakeDirectory(options.dir);
+    if (Count(small).files != options.files) {
+        RemoveTree(small);
+        MakeDirectory(small);
+        char name[32];
+        for (int i = 0; i < options.files; ++i) {
+            std::snprintf(name, sizeof name, "f%05d.dat", i);
+            WriteDataFile(JoinPath(small, name), options.fileSize, static_cast<std::uint32_t>(i));
+        }
+    }
+    const Tally big = Count(large);
+    if (big.files != 1 || big.bytes != options.largeSize) {
+        RemoveTree(large);
+        MakeDirectory(large);
+        WriteDataFile(JoinPath(large, "large.dat"), options.largeSize, 7);
+    }
+}
+
+// The child side of an engine run: copies, then writes its peak working set
+// (bytes) to the file named by peakFile.
+int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile) {
+    Quiet quiet;
+    const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet);
+    if (result.refused) Die("engine refused " + dest);
+    if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
+    const std::string peak = std::to_string(PeakWorkingSet());
+    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, peak.data(), static_cast<DWORD>(peak.size()), &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}
+
+// Runs a command line with its output thrown away; dies unless it exits 0.
+void RunProcess(std::string command) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = nul;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        Die("cannot start " + command);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(nul);
+    if (code != 0) Die(command + " exited with " + std::to_string(code));
+}
+
+std::string Quote(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string PeakFile() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "copybench-peak.txt";
+}
+
+std::uint64_t g_enginePeak = 0;  // highest peak working set of the engine processes
+
+void RunEngine(const std::string& source, const std::string& dest) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    RunProcess(Quote(self) + " --engine " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()));
+}
+
+void ReadEnginePeak() {
+    HANDLE file = CreateFileA(PeakFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char text[32] = {};
+    DWORD got = 0;
+    ReadFile(file, text, sizeof text - 1, &got, nullptr);
+    CloseHandle(file);
+    DeleteFileA(PeakFile().c_str());
+    g_enginePeak = std::max<std::uint64_t>(g_enginePeak, std::strtoull(text, nullptr, 10));
+}
+
+void RunXcopy(const std::string& source, const std::string& dest) {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    RunProcess(Quote(std::string(system) + "\\xcopy.exe") + " " + Quote(JoinPath(source, "*.*")) + " " +
+               Quote(dest + "\\") + " /Q /Y /I");
+}
+
+void RunCopyFileLoop(const std::string& source, const std::string& dest) {
+    zelvo::DirEntry entry;
+    for (zelvo::DirListing listing(source); listing.Next(entry);) {
+        if (!CopyFileA(JoinPath(source, entry.name).c_str(), JoinPath(dest, entry.name).c_str(), FALSE)) {
+            Die("CopyFileA failed on " + entry.name);
+        }
+    }
+}
+
+using Copier = void (*)(const std::string&, const std::string&);
+
+// Best and median of reps runs, each into a fresh destination that is checked
+// and removed afterwards (removal is not timed).
+struct Timing {
+    double best = 0;
+    double median = 0;
+};
+
+Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps) {
+    const Tally expected = Count(source);
+    std::vector<double> times;
+    for (int rep = 0; rep < reps; ++rep) {
+        RemoveTree(dest);
+        MakeDirectory(dest);
+        const double start = Now();
+        copier(source, dest);
+        times.push_back(Now() - start);
+        if (copier == RunEngine) ReadEnginePeak();
+        const Tally got = Count(dest);
+        if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
+        RemoveTree(dest);
+    }
+    std::sort(times.begin(), times.end());
+    return {times.front(), times[times.size() / 2]};
+}
+
+void PrintTiming(const char* what, const Timing& timing) {
+    std::printf("  %-21s best %8.3f s   median %8.3f s\n", what, timing.best, timing.median);
+}
+
+std::uint64_t ParseSize(const char* text) {
+    char* end = nullptr;
+    std::uint64_t value = std::strtoull(text, &end, 10);
+    switch (*end) {
+        case 'K': case 'k': value <<= 10; break;
+        case 'M': case 'm': value <<= 20; break;
+        case 'G': case 'g': value <<= 30; break;
+        default: break;
+    }
+    return value;
+}
+
+Options ParseArguments(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--dir" && hasValue) {
+            options.dir = argv[++i];
+        } else if (arg == "--files" && hasValue) {
+            options.files = std::atoi(argv[++i]);
+        } else if (arg == "--file-size" && hasValue) {
+            options.fileSize = ParseSize(argv[++i]);
+        } else if (arg == "--large-size" && hasValue) {
+            options.largeSize = ParseSize(argv[++i]);
+        } else if (arg == "--reps" && hasValue) {
+            options.reps = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--cp-seconds" && hasValue) {
+            options.cpSeconds = std::atof(argv[++i]);
+        } else if (arg == "--prepare-only") {
+            options.prepareOnly = true;
+        } else if (arg == "--keep") {
+            options.keep = true;
+        } else {
+            std::fprintf(stderr, "copybench: unknown argument %s\n", arg.c_str());
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--engine") == 0) return EngineChild(argv[2], argv[3], argv[4]);
+    const Options options = ParseArguments(argc, argv);
+    const std::string small = JoinPath(options.dir, "small");
+    const std::string large = JoinPath(options.dir, "large");
+    const std::string out = JoinPath(options.dir, "out");
+
+    Prepare(options, small, large);
+    if (options.prepareOnly) return 0;
+
+    const Timing engineSmall = Measure(RunEngine, small, out, options.reps);
+    const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
+    const Timing engineLarge = Measure(RunEngine, large, out, options.reps);
+    const std::uint64_t peakLarge = g_enginePeak;
+    const Timing xcopySmall = Measure(RunXcopy, small, out, options.reps);
+    const Timing copyFileSmall = Measure(RunCopyFileLoop, small, out, options.reps);
+    const Timing xcopyLarge = Measure(RunXcopy, large, out, options.reps);
+    const Timing copyFileLarge = Measure(RunCopyFileLoop, large, out, options.reps);
+
+    std::printf("small files: %d x %llu bytes, %d runs each\n", options.files,
+                static_cast<unsigned long long>(options.fileSize), options.reps);
+    PrintTiming("engine (own process)", engineSmall);
+    PrintTiming("xcopy", xcopySmall);
+    PrintTiming("CopyFileA loop", copyFileSmall);
+    std::printf("  engine vs xcopy    %.2fx faster (target >= 2.0)\n", xcopySmall.best / engineSmall.best);
+    std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileSmall.best / engineSmall.best);
+
+    std::printf("large file: %llu bytes, %d runs each\n", static_cast<unsigned long long>(options.largeSize),
+                options.reps);
+    PrintTiming("engine (own process)", engineLarge);
+    PrintTiming("xcopy", xcopyLarge);
+    PrintTiming("CopyFileA", copyFileLarge);
+    std::printf("  engine vs xcopy    %.2fx faster (target >= 1.1)\n", xcopyLarge.best / engineLarge.best);
+    std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileLarge.best / engineLarge.best);
+    if (options.cpSeconds > 0) {
+        std::printf("  native cp          best %8.3f s\n", options.cpSeconds);
+        std::printf("  engine vs cp       %.2fx of cp's speed (target >= 0.8)\n", options.cpSeconds / engineLarge.best);
+    }
+    std::printf("peak working set of the engine process: %.2f MiB on the small files, %.2f MiB on the large file"
+                " (target < 8); this process: %.2f MiB\n",
+                peakSmall / 1048576.0, peakLarge / 1048576.0, PeakWorkingSet() / 1048576.0);
+
+    if (!options.keep) RemoveTree(options.dir);
+    return 0;
+}

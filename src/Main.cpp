@@ -1,0 +1,311 @@
+#include "Main.h"
+
+#include "Backup.h"
+#include "core/CopyRun.h"
+#include "core/FileSystem.h"
+#include "platform/Application.h"
+#include "platform/Reporter.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace zelvo {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+using ui::Bevel;
+using ui::Bounds;
+
+constexpr int kStatusClockPanel = 0;
+constexpr int kStatusClockWidth = 150;
+constexpr int kStatusSpareWidth = 50;
+
+// Row layout of the daily page: check box top, picker top.
+constexpr int kRowTops[kSlotCount][2] = {{16, 16}, {40, 40}, {66, 64}};
+constexpr int kCheckBoxLeft = 16, kCheckBoxWidth = 81, kCheckBoxHeight = 17;
+constexpr int kPickerLeft = 104, kPickerWidth = 89, kPickerHeight = 20;
+constexpr const char* kSlotCaptions[kSlotCount] = {"备份时间一", "备份时间二", "备份时间三"};
+
+// Clears a flag when the scope ends, however it ends.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+std::string ExecutableDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string full(path, length);
+    const auto slash = full.find_last_of("\\/:");
+    return slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string MissingDirectoryText(const std::string& path) { return "目录[" + path + "]不存在!"; }
+
+TMainForm::TMainForm(Clock clock)
+    : Timer1(*this, kTimer1Id, kTimer1Interval),
+      clock_(std::move(clock)),
+      formatSettings_(FormatSettings::FromLocale()),
+      scheduler_(formatSettings_) {
+    ui::FormLayout layout;
+    layout.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    layout.size = SIZE{kWidth, kHeight};
+    layout.menu = nullptr;
+    CreateForm(kClassName, kApplicationTitle, layout);
+    CreateMenus();
+    CreateControls();
+    MainForm = this;
+    Timer1.SetEnabled(true);
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    FormDestroy();
+    DestroyHandle();
+    if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::CreateMenus() {
+    ui::Menu mainMenu1(false);
+    ui::Menu n2(true);
+    n2.AddItem(kN4Id, "关于");
+    n2.AddItem(kNCloseId, "退出");
+    mainMenu1.AddSubmenu(std::move(n2), "系统");
+    ::SetMenu(hwnd_, mainMenu1.Release());
+
+    PopupMenu1.AddItem(kNAboutId, "关于", 'Y');
+    PopupMenu1.AddItem(kN1Id, "退出", 'Z');
+}
+
+void TMainForm::CreateControls() {
+    PageControl1.Create(*this, kPageControl1Id, Bounds{0, 0, kWidth, kPageControlHeight});
+    PageControl1.AddPage(DayTabSheet, kDayTabSheetId, "每天", true);
+    PageControl1.AddPage(TabSheet1, kTabSheet1Id, "每周", false);
+    PageControl1.AddPage(TabSheet2, kTabSheet2Id, "每月", false);
+
+    const DateTime initialTime = InitialPickerTime();
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        const int row = slot - 1;
+        SlotCheckBox(slot)->Create(DayTabSheet, kCheckBox1Id + 2 * row, kSlotCaptions[row],
+                                   Bounds{kCheckBoxLeft, kRowTops[row][0], kCheckBoxWidth, kCheckBoxHeight});
+        SlotPicker(slot)->Create(DayTabSheet, kDateTimePicker1Id + 2 * row,
+                                 Bounds{kPickerLeft, kRowTops[row][1], kPickerWidth, kPickerHeight});
+        SlotPicker(slot)->SetTime(initialTime);
+    }
+
+    Panel1.Create(*this, kPanel1Id, Bounds{0, kPageControlHeight, kWidth, 100}, Bevel::Space,
+                  Bevel::Lowered, 2);
+    Label2.Create(Panel1, kLabel2Id, "源 目 录", Bounds{16, 24, 48, 12});
+    Label3.Create(Panel1, kLabel3Id, "目的目录", Bounds{16, 48, 48, 12});
+    SourceEdit.Create(Panel1, kSourceEditId, Bounds{72, 20, 329, 20});
+    DesEdit.Create(Panel1, kDesEditId, Bounds{72, 44, 329, 20});
+    OverWriteCheckBox.Create(Panel1, kOverWriteCheckBoxId, "覆盖重名文件", Bounds{72, 73, 105, 17});
+    SaveBitBtn.Create(Panel1, kSaveBitBtnId, "保存设置", Bounds{72, 104, 65, 25});
+    CloseBitBtn.Create(Panel1, kCloseBitBtnId, "退 出", Bounds{152, 104, 65, 25});
+    AutoRunCheckBox.Create(Panel1, kAutoRunCheckBoxId, "开机自动运行", Bounds{288, 104, 97, 17});
+
+    StatusBar1.Create(*this, kStatusBar1Id);
+    StatusBar1.SetPanelWidths({kStatusClockWidth, kStatusSpareWidth});
+    OnResize();
+}
+
+void TMainForm::OnResize() {
+    if (!StatusBar1.Handle()) return;
+    const SIZE client = ClientSize();
+    PageControl1.SetBounds(0, 0, client.cx, kPageControlHeight);
+    PageControl1.Arrange();
+    StatusBar1.SetBounds(0, client.cy - kStatusBarHeight, client.cx, kStatusBarHeight);
+    Panel1.SetBounds(0, kPageControlHeight, client.cx,
+                     std::max(0, static_cast<int>(client.cy) - kPageControlHeight - kStatusBarHeight));
+}
+
+ui::CheckBox* TMainForm::SlotCheckBox(int slot) {
+    ui::CheckBox* boxes[kSlotCount] = {&CheckBox1, &CheckBox2, &CheckBox3};
+    return boxes[slot - 1];
+}
+
+ui::TimePicker* TMainForm::SlotPicker(int slot) {
+    ui::TimePicker* pickers[kSlotCount] = {&DateTimePicker1, &DateTimePicker2, &DateTimePicker3};
+    return pickers[slot - 1];
+}
+
+void TMainForm::FormCreate() {
+    // The tray issue installs MinimizeToTray here as the application's minimize handler.
+    AppPath = ExecutableDirectory();
+    StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
+    LoadSettings();
+}
+
+void TMainForm::LoadSettings() {
+    // Hook of the settings issue: reads SetFile.ini in AppPath into the
+    // controls through ApplySettings. Nothing is loaded yet.
+}
+
+void TMainForm::FormDestroy() {
+    // Hook of the tray issue: removes the tray icon.
+}
+
+void TMainForm::SaveBitBtnClick() {
+    // Hook of the settings issue: writes ReadSettings() to SetFile.ini in AppPath.
+}
+
+void TMainForm::SourceEditEditButtons0Click() {
+    // Hook of the folder picker issue: picks the source folder.
+}
+
+void TMainForm::DesEditEditButtons0Click() {
+    // Hook of the folder picker issue: picks the destination folder.
+}
+
+void TMainForm::N4Click() {
+    // Hook of the About box issue: shows the About box modally.
+}
+
+void TMainForm::NAboutClick() {
+    // Hook of the About box issue: shows the About box modally.
+}
+
+void TMainForm::TrayIconMessage(LPARAM) {
+    // Hook of the tray issue: double-click restores, right button opens PopupMenu1.
+}
+
+void TMainForm::NCloseClick() { Close(); }
+
+void TMainForm::N1Click() { Close(); }
+
+void TMainForm::CheckBox1Click() { DateTimePicker1.SetEnabled(CheckBox1.Checked()); }
+
+void TMainForm::CheckBox2Click() { DateTimePicker2.SetEnabled(CheckBox2.Checked()); }
+
+void TMainForm::CheckBox3Click() { DateTimePicker3.SetEnabled(CheckBox3.Checked()); }
+
+void TMainForm::Timer1Timer() {
+    StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
+    // A tick inside a run's dialog (before its run, or while its failures are
+    // shown) starts no further run.
+    if (runOpen_) return;
+    CheckBackupTime(1, CheckBox1, DateTimePicker1);
+    CheckBackupTime(2, CheckBox2, DateTimePicker2);
+    CheckBackupTime(3, CheckBox3, DateTimePicker3);
+}
+
+void TMainForm::CheckBackupTime(int slot, ui::CheckBox& checkBox, ui::TimePicker& picker) {
+    const DateTime now = clock_();
+    if (runOpen_ || !scheduler_.IsDue(slot, checkBox.Checked(), picker.Value(), now)) return;
+    FlagScope open(runOpen_);
+    auto dialog = std::make_unique<TBackupForm>();
+    dialog->SourcePath = SourceEdit.Text();
+    dialog->DestPath = DesEdit.Text();
+    if (!DirectoryExists(dialog->SourcePath)) {
+        ui::CurrentReporter().ShowInformation(MissingDirectoryText(dialog->SourcePath));
+        throw ui::SilentAbort();
+    }
+    // An empty or relative destination would put the copies wherever the
+    // current directory happens to be; it is refused like a missing source.
+    if (!IsUsableDirectoryPath(dialog->DestPath)) {
+        ui::CurrentReporter().ShowInformation(MissingDirectoryText(dialog->DestPath));
+        throw ui::SilentAbort();
+    }
+    if (!DirectoryExists(dialog->DestPath)) CreateOneDirectory(dialog->DestPath);
+    dialog->ShowModal();
+}
+
+SettingsState TMainForm::ReadSettings() const {
+    SettingsState state;
+    state.sourceDir = SourceEdit.Text();
+    state.destinationDir = DesEdit.Text();
+    state.overwrite = OverWriteCheckBox.Checked();
+    state.autoRun = AutoRunCheckBox.Checked();
+    state.startMinimized = State() == ui::WindowState::Minimized;
+    const ui::CheckBox* boxes[kSlotCount] = {&CheckBox1, &CheckBox2, &CheckBox3};
+    const ui::TimePicker* pickers[kSlotCount] = {&DateTimePicker1, &DateTimePicker2, &DateTimePicker3};
+    for (int row = 0; row < kSlotCount; ++row) {
+        state.slots[row].checked = boxes[row]->Checked();
+        state.slots[row].pickerEnabled = pickers[row]->Enabled();
+        state.slots[row].time = pickers[row]->Value();
+    }
+    return state;
+}
+
+void TMainForm::ApplySettings(const SettingsState& state) {
+    SourceEdit.SetText(state.sourceDir);
+    DesEdit.SetText(state.destinationDir);
+    OverWriteCheckBox.SetChecked(state.overwrite);
+    AutoRunCheckBox.SetChecked(state.autoRun);
+    if (state.startMinimized) SetState(ui::WindowState::Minimized);
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        const SlotState& row = state.slots[slot - 1];
+        SlotCheckBox(slot)->SetChecked(row.checked);
+        SlotPicker(slot)->SetEnabled(row.pickerEnabled);
+        SlotPicker(slot)->SetTime(row.time);
+    }
+}
+
+void TMainForm::OnCommand(WORD id, WORD code, HWND) {
+    const bool clicked = code == BN_CLICKED;  // also the code of menu commands
+    switch (id) {
+    case kCheckBox1Id:
+        if (clicked) CheckBox1Click();
+        break;
+    case kCheckBox2Id:
+        if (clicked) CheckBox2Click();
+        break;
+    case kCheckBox3Id:
+        if (clicked) CheckBox3Click();
+        break;
+    case kSourceEditId:
+        if (code == ui::kEditButtonClicked) SourceEditEditButtons0Click();
+        break;
+    case kDesEditId:
+        if (code == ui::kEditButtonClicked) DesEditEditButtons0Click();
+        break;
+    case kSaveBitBtnId:
+        if (clicked) SaveBitBtnClick();
+        break;
+    case kCloseBitBtnId:
+    case kNCloseId:
+        if (clicked) NCloseClick();
+        break;
+    case kN4Id:
+        N4Click();
+        break;
+    case kNAboutId:
+        NAboutClick();
+        break;
+    case kN1Id:
+        N1Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT TMainForm::OnNotify(const NMHDR& header) {
+    if (header.hwndFrom == PageControl1.Handle() && header.code == TCN_SELCHANGE) PageControl1.Arrange();
+    return 0;
+}
+
+void TMainForm::OnTimer(UINT_PTR id) {
+    if (id == kTimer1Id) Timer1Timer();
+}
+
+LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kTrayCallbackMessage) {
+        TrayIconMessage(lParam);
+        return 0;
+    }
+    return Form::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace zelvo

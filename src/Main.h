@@ -1,0 +1,141 @@
+// The main window: the schedule rows, the two paths and the switches, the
+// clock in the status bar, and the once-a-second schedule check that starts
+// backup runs.
+#pragma once
+
+#include "core/DateTime.h"
+#include "core/Schedule.h"
+#include "core/Settings.h"
+#include "platform/Controls.h"
+#include "platform/Form.h"
+
+#include <string>
+
+namespace zelvo {
+
+// Title of the application, caption of the main window and of error boxes.
+inline constexpr char kApplicationTitle[] = "Zelvo文件备份软件";
+
+// The window message the tray icon sends its mouse events with.
+inline constexpr UINT kTrayCallbackMessage = 2000;
+
+// The information box text for a directory that is not there.
+std::string MissingDirectoryText(const std::string& path);
+
+class TMainForm : public ui::Form {
+public:
+    static constexpr const char* kClassName = "TMainForm";
+    static constexpr int kWidth = 428;
+    static constexpr int kHeight = 337;
+    static constexpr int kPageControlHeight = 121;
+    static constexpr int kStatusBarHeight = 19;
+
+    enum ControlId : int {
+        kPageControl1Id = 100,
+        kDayTabSheetId,
+        kTabSheet1Id,
+        kTabSheet2Id,
+        kCheckBox1Id,
+        kDateTimePicker1Id,
+        kCheckBox2Id,
+        kDateTimePicker2Id,
+        kCheckBox3Id,
+        kDateTimePicker3Id,
+        kPanel1Id,
+        kLabel2Id,
+        kLabel3Id,
+        kSourceEditId,
+        kDesEditId,
+        kOverWriteCheckBoxId,
+        kSaveBitBtnId,
+        kCloseBitBtnId,
+        kAutoRunCheckBoxId,
+        kStatusBar1Id,
+    };
+    enum MenuId : UINT {
+        kN4Id = 200,   // 系统 -> 关于
+        kNCloseId,     // 系统 -> 退出
+        kNAboutId,     // pop-up 关于
+        kN1Id,         // pop-up 退出
+    };
+    static constexpr UINT_PTR kTimer1Id = 1;
+    static constexpr UINT kTimer1Interval = 1000;
+
+    // The clock is read anew at every use; tests pass a scripted one.
+    explicit TMainForm(Clock clock = NowLocal);
+    ~TMainForm() override;
+
+    ui::PageControl PageControl1;
+    ui::TabSheet DayTabSheet;
+    ui::TabSheet TabSheet1;  // 每周, tab hidden
+    ui::TabSheet TabSheet2;  // 每月, tab hidden
+    ui::CheckBox CheckBox1;
+    ui::TimePicker DateTimePicker1;
+    ui::CheckBox CheckBox2;
+    ui::TimePicker DateTimePicker2;
+    ui::CheckBox CheckBox3;
+    ui::TimePicker DateTimePicker3;
+    ui::Panel Panel1;
+    ui::Label Label2;
+    ui::Label Label3;
+    ui::EditWithButton SourceEdit;
+    ui::EditWithButton DesEdit;
+    ui::CheckBox OverWriteCheckBox;
+    ui::Button SaveBitBtn;
+    ui::Button CloseBitBtn;
+    ui::CheckBox AutoRunCheckBox;
+    ui::StatusBar StatusBar1;
+    ui::Timer Timer1;
+    ui::PopupMenu PopupMenu1;
+
+    // Directory of the executable with the final separator.
+    std::string AppPath;
+
+    void FormCreate();
+    void FormDestroy();
+    void Timer1Timer();
+    // Examines one slot and runs its backup when the slot is due now.
+    void CheckBackupTime(int slot, ui::CheckBox& checkBox, ui::TimePicker& picker);
+    void SaveBitBtnClick();
+    void NCloseClick();
+    void N1Click();
+    void N4Click();
+    void NAboutClick();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void CheckBox3Click();
+    void SourceEditEditButtons0Click();
+    void DesEditEditButtons0Click();
+    void TrayIconMessage(LPARAM mouseEvent);
+
+    // The controls' state as the settings file keeps it, and back.
+    SettingsState ReadSettings() const;
+    void ApplySettings(const SettingsState& state);
+
+    // True while a backup run's dialog exists (from its creation to its destruction).
+    bool RunOpen() const { return runOpen_; }
+
+protected:
+    void OnCommand(WORD id, WORD code, HWND control) override;
+    LRESULT OnNotify(const NMHDR& header) override;
+    void OnTimer(UINT_PTR id) override;
+    void OnResize() override;
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void CreateControls();
+    void CreateMenus();
+    void LoadSettings();
+    ui::CheckBox* SlotCheckBox(int slot);
+    ui::TimePicker* SlotPicker(int slot);
+
+    Clock clock_;
+    FormatSettings formatSettings_;
+    SlotScheduler scheduler_;
+    bool runOpen_ = false;
+};
+
+// The current instance, set while the main window exists.
+extern TMainForm* MainForm;
+
+}  // namespace zelvo

@@ -1,0 +1,328 @@
+#include "platform/Controls.h"
+
+#include <stdexcept>
+
+namespace zelvo::ui {
+
+namespace {
+
+constexpr char kPanelClass[] = "TPanel";
+constexpr char kEllipsis[] = "...";
+constexpr UINT_PTR kEditSubclassId = 1;
+
+// One pixel of each bevel, drawn inwards from rect, which shrinks by it.
+void DrawBevel(HDC dc, RECT& rect, Bevel bevel) {
+    switch (bevel) {
+    case Bevel::Lowered:
+        ::DrawEdge(dc, &rect, BDR_SUNKENOUTER, BF_RECT);
+        break;
+    case Bevel::Raised:
+        ::DrawEdge(dc, &rect, BDR_RAISEDINNER, BF_RECT);
+        break;
+    case Bevel::Space:
+        break;
+    case Bevel::None:
+        return;
+    }
+    ::InflateRect(&rect, -1, -1);
+}
+
+}  // namespace
+
+void Control::CreateControl(Window& parent, const char* className, int id, const std::string& text,
+                            const Bounds& b, DWORD style, DWORD exStyle) {
+    CreateSystemWindow(className, text, WS_CHILD | WS_VISIBLE | style, exStyle, b.left, b.top,
+                       b.width, b.height, parent.Handle(), id);
+    SetFont(parent.Font());
+}
+
+void Label::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds) {
+    CreateControl(parent, "STATIC", id, caption, bounds, SS_LEFT | SS_NOPREFIX);
+}
+
+void Button::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds,
+                    bool isDefault) {
+    CreateControl(parent, "BUTTON", id, caption, bounds,
+                  WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON));
+}
+
+void Button::Click() { ::SendMessageA(hwnd_, BM_CLICK, 0, 0); }
+
+void CheckBox::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds) {
+    CreateControl(parent, "BUTTON", id, caption, bounds, WS_TABSTOP | BS_AUTOCHECKBOX);
+}
+
+bool CheckBox::Checked() const {
+    return ::SendMessageA(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void CheckBox::SetChecked(bool checked) {
+    ::SendMessageA(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void CheckBox::Click() { ::SendMessageA(hwnd_, BM_CLICK, 0, 0); }
+
+void Edit::Create(Window& parent, int id, const Bounds& bounds) {
+    CreateControl(parent, "EDIT", id, std::string(), bounds, WS_TABSTOP | ES_AUTOHSCROLL,
+                  WS_EX_CLIENTEDGE);
+}
+
+EditWithButton::~EditWithButton() {
+    if (hwnd_ && ::IsWindow(hwnd_)) ::RemoveWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId);
+}
+
+void EditWithButton::Create(Window& parent, int id, const Bounds& bounds) {
+    Edit::Create(parent, id, bounds);
+    // Without WS_CLIPCHILDREN the edit paints its text over the button.
+    ::SetWindowLongPtrA(hwnd_, GWL_STYLE, ::GetWindowLongPtrA(hwnd_, GWL_STYLE) | WS_CLIPCHILDREN);
+    button_ = ::CreateWindowExA(0, "BUTTON", kEllipsis, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                                0, 0, hwnd_, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    if (!button_) throw std::runtime_error("Error creating window BUTTON");
+    ::SendMessageA(button_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
+    ::SetWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    PlaceButton();
+}
+
+void EditWithButton::PlaceButton() {
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    const int width = client.bottom + 1;
+    ::SetWindowPos(button_, nullptr, client.right - width, 0, width, client.bottom,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // A font change resets the margins, so they are set after every one.
+    ::SendMessageA(hwnd_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, width + 1));
+}
+
+LRESULT CALLBACK EditWithButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                              UINT_PTR, DWORD_PTR data) {
+    auto* self = reinterpret_cast<EditWithButton*>(data);
+    switch (msg) {
+    case WM_COMMAND:
+        if (reinterpret_cast<HWND>(lParam) == self->button_ && HIWORD(wParam) == BN_CLICKED) {
+            ::SetFocus(hwnd);
+            return ::SendMessageA(::GetParent(hwnd), WM_COMMAND,
+                                  MAKEWPARAM(::GetDlgCtrlID(hwnd), kEditButtonClicked),
+                                  reinterpret_cast<LPARAM>(hwnd));
+        }
+        break;
+    case WM_SIZE:
+    case WM_SETFONT: {
+        const LRESULT result = ::DefSubclassProc(hwnd, msg, wParam, lParam);
+        if (self->button_) self->PlaceButton();
+        return result;
+    }
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(hwnd, &SubclassProc, kEditSubclassId);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+void TimePicker::Create(Window& parent, int id, const Bounds& bounds) {
+    CreateControl(parent, DATETIMEPICK_CLASSA, id, std::string(), bounds,
+                  WS_TABSTOP | DTS_TIMEFORMAT);
+}
+
+DateTime TimePicker::Value() const {
+    SYSTEMTIME st{};
+    ::SendMessageA(hwnd_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+    DateTime date = 0, time = 0;
+    TryEncodeDate(st.wYear, st.wMonth, st.wDay, date);
+    TryEncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, time);
+    return date + time;
+}
+
+void TimePicker::SetTime(DateTime time) {
+    SYSTEMTIME st{};
+    ::SendMessageA(hwnd_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+    const DateTimeParts parts = DecodeDateTime(time);
+    st.wHour = static_cast<WORD>(parts.hour);
+    st.wMinute = static_cast<WORD>(parts.minute);
+    st.wSecond = static_cast<WORD>(parts.second);
+    st.wMilliseconds = static_cast<WORD>(parts.millisecond);
+    ::SendMessageA(hwnd_, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+}
+
+void StatusBar::Create(Window& parent, int id) {
+    // Placed by its form: left to itself, the bar takes a height from its font.
+    CreateControl(parent, STATUSCLASSNAMEA, id, std::string(), Bounds{},
+                  SBARS_SIZEGRIP | CCS_NOPARENTALIGN | CCS_NORESIZE);
+}
+
+void StatusBar::SetPanelWidths(const std::vector<int>& widths) {
+    std::vector<int> edges;
+    int right = 0;
+    for (int width : widths) edges.push_back(right += width);
+    ::SendMessageA(hwnd_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+void StatusBar::SetPanelText(int panel, const std::string& text) {
+    ::SendMessageA(hwnd_, SB_SETTEXTA, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string StatusBar::PanelText(int panel) const {
+    const LRESULT info = ::SendMessageA(hwnd_, SB_GETTEXTLENGTHA, static_cast<WPARAM>(panel), 0);
+    std::string text(LOWORD(info) + 1, '\0');
+    ::SendMessageA(hwnd_, SB_GETTEXTA, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(LOWORD(info));
+    return text;
+}
+
+void ProgressBar::Create(Window& parent, int id, const Bounds& bounds) {
+    CreateControl(parent, PROGRESS_CLASSA, id, std::string(), bounds, PBS_SMOOTH);
+}
+
+void ProgressBar::SetRange(int minimum, int maximum) {
+    ::SendMessageA(hwnd_, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
+}
+
+int ProgressBar::Maximum() const {
+    return static_cast<int>(::SendMessageA(hwnd_, PBM_GETRANGE, FALSE, 0));
+}
+
+void ProgressBar::SetStep(int step) { ::SendMessageA(hwnd_, PBM_SETSTEP, static_cast<WPARAM>(step), 0); }
+
+void ProgressBar::StepIt() { ::SendMessageA(hwnd_, PBM_STEPIT, 0, 0); }
+
+int ProgressBar::Position() const { return static_cast<int>(::SendMessageA(hwnd_, PBM_GETPOS, 0, 0)); }
+
+void ProgressBar::SetPosition(int position) {
+    ::SendMessageA(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void Panel::Create(Window& parent, int id, const Bounds& b, Bevel outer, Bevel inner, int borderWidth) {
+    outer_ = outer;
+    inner_ = inner;
+    borderWidth_ = borderWidth;
+    RegisterOwnClass(kPanelClass, CS_HREDRAW | CS_VREDRAW, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    // WS_EX_CONTROLPARENT lets Tab move through the panel's controls.
+    CreateOwnWindow(kPanelClass, std::string(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+                    WS_EX_CONTROLPARENT, b.left, b.top, b.width, b.height, parent.Handle(),
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    font_ = parent.Font();
+}
+
+void Panel::Paint() {
+    PaintScope paint(hwnd_);
+    RECT r{};
+    ::GetClientRect(hwnd_, &r);
+    DrawBevel(paint.Get(), r, outer_);
+    ::InflateRect(&r, -borderWidth_, -borderWidth_);
+    DrawBevel(paint.Get(), r, inner_);
+}
+
+LRESULT Panel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (ForwardToForm(hwnd_, msg, wParam, lParam, result)) return result;
+    if (msg == WM_PAINT) {
+        Paint();
+        return 0;
+    }
+    return Window::HandleMessage(msg, wParam, lParam);
+}
+
+void PageControl::Create(Window& parent, int id, const Bounds& bounds) {
+    CreateControl(parent, WC_TABCONTROLA, id, std::string(), bounds,
+                  WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT);
+}
+
+void PageControl::AddPage(TabSheet& page, int id, const std::string& caption, bool tabVisible) {
+    page.caption_ = caption;
+    page.tabVisible_ = tabVisible;
+    page.Create(*this, id, Bounds{}, Bevel::None, Bevel::None, 0);
+    if (tabVisible) {
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<char*>(page.caption_.c_str());
+        ::SendMessageA(hwnd_, TCM_INSERTITEMA, static_cast<WPARAM>(TabCount()),
+                       reinterpret_cast<LPARAM>(&item));
+    }
+    pages_.push_back(&page);
+    Arrange();
+}
+
+int PageControl::TabCount() const {
+    return static_cast<int>(::SendMessageA(hwnd_, TCM_GETITEMCOUNT, 0, 0));
+}
+
+std::string PageControl::TabCaption(int index) const {
+    char buffer[256] = {};
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = buffer;
+    item.cchTextMax = sizeof(buffer);
+    ::SendMessageA(hwnd_, TCM_GETITEMA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+TabSheet* PageControl::ActivePage() const {
+    const int selected = static_cast<int>(::SendMessageA(hwnd_, TCM_GETCURSEL, 0, 0));
+    int tab = 0;
+    for (TabSheet* page : pages_) {
+        if (!page->TabVisible()) continue;
+        if (tab++ == selected) return page;
+    }
+    return nullptr;
+}
+
+void PageControl::Arrange() {
+    RECT display{};
+    ::GetClientRect(hwnd_, &display);
+    ::SendMessageA(hwnd_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    const TabSheet* active = ActivePage();
+    for (TabSheet* page : pages_) {
+        ::SetWindowPos(page->Handle(), HWND_TOP, display.left, display.top,
+                       display.right - display.left, display.bottom - display.top,
+                       SWP_NOACTIVATE | (page == active ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+    }
+}
+
+Timer::~Timer() {
+    if (enabled_ && owner_.Handle()) ::KillTimer(owner_.Handle(), id_);
+}
+
+void Timer::SetEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    if (enabled) {
+        ::SetTimer(owner_.Handle(), id_, interval_, nullptr);
+    } else {
+        ::KillTimer(owner_.Handle(), id_);
+    }
+}
+
+void Menu::AddItem(UINT id, const std::string& caption) {
+    ::AppendMenuA(menu_.Get(), MF_STRING, id, caption.c_str());
+}
+
+void Menu::AddSubmenu(Menu&& submenu, const std::string& caption) {
+    ::AppendMenuA(menu_.Get(), MF_POPUP | MF_STRING,
+                  reinterpret_cast<UINT_PTR>(submenu.menu_.Release()), caption.c_str());
+}
+
+std::string Menu::ItemCaption(int position) const {
+    char buffer[256] = {};
+    ::GetMenuStringA(menu_.Get(), static_cast<UINT>(position), buffer, sizeof(buffer), MF_BYPOSITION);
+    return buffer;
+}
+
+UINT Menu::ItemId(int position) const { return ::GetMenuItemID(menu_.Get(), position); }
+
+int Menu::ItemCount() const { return ::GetMenuItemCount(menu_.Get()); }
+
+void PopupMenu::AddItem(UINT id, const std::string& caption, char dbcsAccelerator) {
+    if (::GetSystemMetrics(SM_DBCSENABLED)) {
+        Menu::AddItem(id, caption + "(&" + dbcsAccelerator + ")");
+    } else {
+        Menu::AddItem(id, caption);
+    }
+}
+
+void PopupMenu::Popup(HWND owner, POINT screenPoint) const {
+    ::TrackPopupMenu(Handle(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, screenPoint.x,
+                     screenPoint.y, 0, owner, nullptr);
+}
+
+}  // namespace zelvo::ui

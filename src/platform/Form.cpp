@@ -1,0 +1,166 @@
+#include "platform/Form.h"
+
+#include "core/Failure.h"
+#include "platform/Application.h"
+
+namespace zelvo::ui {
+
+void CenterOnScreen(HWND hwnd) {
+    RECT r{};
+    ::GetWindowRect(hwnd, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    ::SetWindowPos(hwnd, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+Form::Form() : formFont_(CreateFormFont()) {}
+
+Form::~Form() {
+    Application& app = Application::Instance();
+    if (app.MainForm() == this) app.SetMainForm(nullptr);
+    DestroyHandle();
+}
+
+void Form::CreateForm(const char* className, const std::string& caption, const FormLayout& layout) {
+    Application& app = Application::Instance();
+    app.Initialize();
+    // Dialog frames carry no icon in their caption on Windows; Wine would draw the class icon.
+    RegisterOwnClass(className, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                     !(layout.exStyle & WS_EX_DLGMODALFRAME));
+    SIZE outer = layout.size;
+    if (layout.sizeIsClient) {
+        RECT r{0, 0, layout.size.cx, layout.size.cy};
+        ::AdjustWindowRectEx(&r, layout.style, layout.menu != nullptr, layout.exStyle);
+        outer = SIZE{r.right - r.left, r.bottom - r.top};
+    }
+    CreateOwnWindow(className, caption, layout.style & ~WS_VISIBLE, layout.exStyle, 0, 0, outer.cx,
+                    outer.cy, app.Handle(), layout.menu);
+    CenterOnScreen(hwnd_);
+    font_ = formFont_.Get();
+}
+
+void Form::Show() {
+    const int command = state_ == WindowState::Maximized   ? SW_SHOWMAXIMIZED
+                        : state_ == WindowState::Minimized ? SW_SHOWMINIMIZED
+                                                           : SW_SHOWNORMAL;
+    ::ShowWindow(hwnd_, command);
+    ::SetForegroundWindow(hwnd_);
+    FormShow();
+}
+
+void Form::Hide() { ::ShowWindow(hwnd_, SW_HIDE); }
+
+int Form::ShowModal() {
+    if (Visible() || !Enabled() || modal_) throw Failure(kCannotShowModal);
+    const HWND activeBefore = ::GetActiveWindow();
+    modal_ = true;
+    modalResult_ = kModalNone;
+    {
+        TaskWindowsDisabled others(hwnd_);
+        try {
+            Show();
+            Application::Instance().RunLoopUntil(
+                [this] { return modalResult_ != kModalNone || !hwnd_; });
+        } catch (...) {
+            modal_ = false;
+            others.Enable();
+            if (hwnd_) Hide();
+            throw;
+        }
+        if (modalResult_ == kModalNone) modalResult_ = kModalCancel;
+        // Enabled again before hiding, so activation can go back to them.
+        others.Enable();
+        if (hwnd_) Hide();
+    }
+    modal_ = false;
+    if (activeBefore && ::IsWindow(activeBefore) && ::IsWindowVisible(activeBefore) &&
+        ::IsWindowEnabled(activeBefore)) {
+        ::SetActiveWindow(activeBefore);
+    }
+    return modalResult_;
+}
+
+void Form::Close() {
+    if (modal_) {
+        if (modalResult_ == kModalNone) modalResult_ = kModalCancel;
+        return;
+    }
+    Hide();
+    Application& app = Application::Instance();
+    if (app.MainForm() == this) app.Terminate();
+}
+
+WindowState Form::State() const {
+    if (!Visible()) return state_;
+    if (::IsZoomed(hwnd_)) return WindowState::Maximized;
+    if (::IsIconic(hwnd_)) return WindowState::Minimized;
+    return WindowState::Normal;
+}
+
+void Form::SetState(WindowState state) {
+    state_ = state;
+    if (!Visible()) return;
+    ::ShowWindow(hwnd_, state == WindowState::Maximized   ? SW_SHOWMAXIMIZED
+                        : state == WindowState::Minimized ? SW_MINIMIZE
+                                                          : SW_RESTORE);
+}
+
+Form* Form::FromHandle(HWND hwnd) { return dynamic_cast<Form*>(Window::FromHandle(hwnd)); }
+
+void Form::OnCommand(WORD, WORD, HWND) {}
+
+LRESULT Form::OnNotify(const NMHDR&) { return 0; }
+
+void Form::OnTimer(UINT_PTR) {}
+
+void Form::RestoreFocus() {
+    HWND target = lastFocus_;
+    if (!target || !::IsWindow(target) || !::IsChild(hwnd_, target) ||
+        !::IsWindowVisible(target) || !::IsWindowEnabled(target)) {
+        target = ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    }
+    if (target) ::SetFocus(target);
+}
+
+LRESULT Form::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_SIZE:
+        OnResize();
+        break;
+    case WM_SYSCOMMAND:
+        // The main form's minimize box minimizes the application, which takes
+        // every form away and keeps the task-bar button.
+        if ((wParam & 0xFFF0) == SC_MINIMIZE && Application::Instance().MainForm() == this) {
+            Application::Instance().Minimize();
+            return 0;
+        }
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = ::GetFocus();
+            if (focus && ::IsChild(hwnd_, focus)) lastFocus_ = focus;
+        }
+        break;
+    case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
+    default:
+        break;
+    }
+    return Window::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace zelvo::ui

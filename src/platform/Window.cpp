@@ -1,0 +1,161 @@
+#include "platform/Window.h"
+
+#include "platform/Reporter.h"
+#include "resource.h"
+
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+namespace zelvo::ui {
+
+namespace {
+constexpr char kUnknownFailure[] = "Unknown failure";
+}  // namespace
+
+void ReportHandlerFailure(std::exception_ptr failure) noexcept {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const SilentAbort&) {
+    } catch (const std::exception& e) {
+        try {
+            CurrentReporter().ShowError(e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            CurrentReporter().ShowError(kUnknownFailure);
+        } catch (...) {
+        }
+    }
+}
+
+Window::~Window() { DestroyHandle(); }
+
+std::string Window::Text() const {
+    const int length = ::GetWindowTextLengthA(hwnd_);
+    std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+    const int got = ::GetWindowTextA(hwnd_, buffer.data(), length + 1);
+    return std::string(buffer.data(), static_cast<std::size_t>(got > 0 ? got : 0));
+}
+
+void Window::SetText(const std::string& text) { ::SetWindowTextA(hwnd_, text.c_str()); }
+
+bool Window::Visible() const {
+    return (::GetWindowLongPtrA(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void Window::SetBounds(int left, int top, int width, int height) {
+    ::SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+RECT Window::ParentRect() const {
+    RECT r{};
+    ::GetWindowRect(hwnd_, &r);
+    const HWND parent = (::GetWindowLongPtrA(hwnd_, GWL_STYLE) & WS_CHILD) ? ::GetParent(hwnd_)
+                                                                          : nullptr;
+    if (parent) ::MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+SIZE Window::ClientSize() const {
+    RECT r{};
+    ::GetClientRect(hwnd_, &r);
+    return SIZE{r.right, r.bottom};
+}
+
+void Window::SetFont(HFONT font) {
+    font_ = font;
+    ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+Window* Window::FromHandle(HWND hwnd) {
+    if (!hwnd || reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) != &WindowProc) {
+        return nullptr;
+    }
+    return reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
+
+void Window::RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background,
+                              bool withIcon) {
+    static std::set<std::string> registered;
+    if (registered.count(className)) return;
+    const HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = classStyle;
+    wc.lpfnWndProc = &WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = background;
+    wc.lpszClassName = className;
+    if (withIcon) {
+        // The program's icon; the system's in executables without it (tests).
+        wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
+        if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+    }
+    if (!::RegisterClassExA(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        throw std::runtime_error(std::string("Cannot register window class ") + className);
+    }
+    registered.insert(className);
+}
+
+void Window::CreateOwnWindow(const char* className, const std::string& text, DWORD style,
+                             DWORD exStyle, int left, int top, int width, int height, HWND parent,
+                             HMENU menuOrId) {
+    ownClass_ = true;
+    const HWND created = ::CreateWindowExA(exStyle, className, text.c_str(), style, left, top, width,
+                                           height, parent, menuOrId, ::GetModuleHandleA(nullptr), this);
+    if (!created) throw std::runtime_error(std::string("Error creating window ") + className);
+    hwnd_ = created;
+}
+
+void Window::CreateSystemWindow(const char* className, const std::string& text, DWORD style,
+                                DWORD exStyle, int left, int top, int width, int height,
+                                HWND parent, int id) {
+    hwnd_ = ::CreateWindowExA(exStyle, className, text.c_str(), style, left, top, width, height,
+                              parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              ::GetModuleHandleA(nullptr), nullptr);
+    if (!hwnd_) throw std::runtime_error(std::string("Error creating window ") + className);
+}
+
+void Window::DestroyHandle() noexcept {
+    const HWND hwnd = hwnd_;
+    hwnd_ = nullptr;
+    if (!hwnd || !::IsWindow(hwnd)) return;
+    if (ownClass_) ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    ::DestroyWindow(hwnd);
+}
+
+LRESULT Window::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcA(hwnd_, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Window* self = nullptr;
+    if (msg == WM_NCCREATE) {
+        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    }
+    if (!self) return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+    LRESULT result = 0;
+    RunGuarded([&] { result = self->HandleMessage(msg, wParam, lParam); });
+    return result;
+}
+
+bool ForwardToForm(HWND container, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (msg != WM_COMMAND && msg != WM_NOTIFY) return false;
+    const HWND root = ::GetAncestor(container, GA_ROOT);
+    result = (root && root != container) ? ::SendMessageA(root, msg, wParam, lParam) : 0;
+    return true;
+}
+
+}  // namespace zelvo::ui

@@ -1,0 +1,90 @@
+// The base of every window of the program: a thin owner of one HWND.
+// Windows of the program's own classes share one window procedure, which
+// stores `this` at WM_NCCREATE and hands each message to HandleMessage inside
+// the dispatcher's catch: no exception ever leaves a window procedure.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace zelvo::ui {
+
+// Ends the operation in hand without any message; the dispatcher shows nothing.
+class SilentAbort : public std::exception {
+public:
+    const char* what() const noexcept override { return "Operation aborted"; }
+};
+
+// Shows a failure that reached an event handler: SilentAbort shows nothing,
+// anything else goes to the uniform error box. Never throws.
+void ReportHandlerFailure(std::exception_ptr failure) noexcept;
+
+// Runs f as an event handler runs: a failure is reported, never propagated.
+template <typename F>
+void RunGuarded(F&& f) noexcept {
+    try {
+        f();
+    } catch (...) {
+        ReportHandlerFailure(std::current_exception());
+    }
+}
+
+class Window {
+public:
+    Window() = default;
+    virtual ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+    int Id() const { return ::GetDlgCtrlID(hwnd_); }
+    HFONT Font() const { return font_; }
+
+    std::string Text() const;
+    void SetText(const std::string& text);
+    bool Enabled() const { return ::IsWindowEnabled(hwnd_) != FALSE; }
+    void SetEnabled(bool enabled) { ::EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
+    // The window's own visibility flag (WS_VISIBLE), whatever its parents show.
+    bool Visible() const;
+    void SetBounds(int left, int top, int width, int height);
+    // Position and size in the parent's client coordinates (screen for top-level windows).
+    RECT ParentRect() const;
+    SIZE ClientSize() const;
+    void SetFont(HFONT font);
+
+    // The object behind a window of the program's own classes; null for others.
+    static Window* FromHandle(HWND hwnd);
+
+protected:
+    // Registers (once) a window class of the program's own on the shared
+    // procedure, with the program's icon or none.
+    static void RegisterOwnClass(const char* className, UINT classStyle, HBRUSH background,
+                                 bool withIcon = true);
+    // Creates a window of such a class; messages reach HandleMessage from WM_NCCREATE on.
+    void CreateOwnWindow(const char* className, const std::string& text, DWORD style, DWORD exStyle,
+                         int left, int top, int width, int height, HWND parent, HMENU menuOrId);
+    // Creates a window of a system class (a control); its messages stay with its class.
+    void CreateSystemWindow(const char* className, const std::string& text, DWORD style,
+                            DWORD exStyle, int left, int top, int width, int height, HWND parent,
+                            int id);
+    // Unhooks the object, then destroys the window. Each class whose handlers
+    // use its own members calls this first in its destructor.
+    void DestroyHandle() noexcept;
+
+    virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    HWND hwnd_ = nullptr;
+    HFONT font_ = nullptr;  // not owned; the form that holds the controls owns it
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    bool ownClass_ = false;
+};
+
+// Sends notifications of child controls (WM_COMMAND, WM_NOTIFY) on to the
+// top-level window, so forms see the events of controls inside panels and pages.
+bool ForwardToForm(HWND container, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+}  // namespace zelvo::ui

@@ -1,0 +1,304 @@
+// The main window as built: layout, captions (GBK bytes), tab order,
+// initial state, the picker rule, menus and the exit commands.
+#include "Main.h"
+#include "WindowTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace zelvo {
+namespace {
+
+using test::RecordingReporter;
+
+struct Place {
+    int left, top, width, height;
+    bool operator==(const Place& o) const {
+        return left == o.left && top == o.top && width == o.width && height == o.height;
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const Place& p) {
+    return os << "{" << p.left << ", " << p.top << ", " << p.width << ", " << p.height << "}";
+}
+
+Place PlaceOf(const ui::Window& w) {
+    const RECT r = w.ParentRect();
+    return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui::Application::Instance().SetTitle(kApplicationTitle);
+        form = std::make_unique<TMainForm>();
+    }
+    RecordingReporter reporter;
+    ui::ScopedReporter scoped{reporter};
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormTest, FrameCaptionAndPlaceOnScreen) {
+    EXPECT_EQ(form->Text(), "Zelvo\xCE\xC4\xBC\xFE\xB1\xB8\xB7\xDD\xC8\xED\xBC\xFE");  // GBK bytes
+    const RECT r = form->ParentRect();
+    EXPECT_EQ(r.right - r.left, 428);
+    EXPECT_EQ(r.bottom - r.top, 337);
+    EXPECT_NEAR((r.left + r.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((r.top + r.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+    const LONG_PTR style = ::GetWindowLongPtrA(form->Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_THICKFRAME);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    // Owned by the application window, so it has no task-bar button of its own.
+    EXPECT_EQ(::GetWindow(form->Handle(), GW_OWNER), ui::Application::Instance().Handle());
+    EXPECT_FALSE(form->Visible());
+    EXPECT_EQ(MainForm, form.get());
+}
+
+TEST_F(MainFormTest, OnlyTheDailyPageCanBeReached) {
+    EXPECT_EQ(form->PageControl1.TabCount(), 1);
+    EXPECT_EQ(form->PageControl1.TabCaption(0), "每天");
+    EXPECT_EQ(form->PageControl1.ActivePage(), &form->DayTabSheet);
+    EXPECT_EQ(form->TabSheet1.Caption(), "每周");
+    EXPECT_EQ(form->TabSheet2.Caption(), "每月");
+    EXPECT_FALSE(form->TabSheet1.TabVisible());
+    EXPECT_FALSE(form->TabSheet1.Visible());
+    EXPECT_FALSE(form->TabSheet2.Visible());
+    EXPECT_TRUE(form->DayTabSheet.Visible());
+    const RECT pages = form->PageControl1.ParentRect();
+    EXPECT_EQ(pages.top, 0);
+    EXPECT_EQ(pages.bottom - pages.top, 121);
+}
+
+TEST_F(MainFormTest, ScheduleRowsSitWhereTheyBelong) {
+    EXPECT_EQ(form->CheckBox1.Text(), "备份时间一");
+    EXPECT_EQ(form->CheckBox2.Text(), "备份时间二");
+    EXPECT_EQ(form->CheckBox3.Text(), "备份时间三");
+    EXPECT_EQ(PlaceOf(form->CheckBox1), (Place{16, 16, 81, 17}));
+    EXPECT_EQ(PlaceOf(form->CheckBox2), (Place{16, 40, 81, 17}));
+    EXPECT_EQ(PlaceOf(form->CheckBox3), (Place{16, 66, 81, 17}));
+    EXPECT_EQ(PlaceOf(form->DateTimePicker1), (Place{104, 16, 89, 20}));
+    EXPECT_EQ(PlaceOf(form->DateTimePicker2), (Place{104, 40, 89, 20}));
+    EXPECT_EQ(PlaceOf(form->DateTimePicker3), (Place{104, 64, 89, 20}));
+    EXPECT_EQ(::GetParent(form->CheckBox1.Handle()), form->DayTabSheet.Handle());
+    EXPECT_TRUE(::GetWindowLongPtrA(form->DateTimePicker1.Handle(), GWL_STYLE) & DTS_TIMEFORMAT);
+}
+
+TEST_F(MainFormTest, PanelControlsSitWhereTheyBelong) {
+    EXPECT_EQ(form->Label2.Text(), "源 目 录");
+    EXPECT_EQ(form->Label3.Text(), "目的目录");
+    EXPECT_EQ(form->OverWriteCheckBox.Text(), "覆盖重名文件");
+    EXPECT_EQ(form->SaveBitBtn.Text(), "保存设置");
+    EXPECT_EQ(form->CloseBitBtn.Text(), "退 出");
+    EXPECT_EQ(form->AutoRunCheckBox.Text(), "开机自动运行");
+    EXPECT_EQ(PlaceOf(form->Label2), (Place{16, 24, 48, 12}));
+    EXPECT_EQ(PlaceOf(form->Label3), (Place{16, 48, 48, 12}));
+    EXPECT_EQ(PlaceOf(form->SourceEdit), (Place{72, 20, 329, 20}));
+    EXPECT_EQ(PlaceOf(form->DesEdit), (Place{72, 44, 329, 20}));
+    EXPECT_EQ(PlaceOf(form->OverWriteCheckBox), (Place{72, 73, 105, 17}));
+    EXPECT_EQ(PlaceOf(form->SaveBitBtn), (Place{72, 104, 65, 25}));
+    EXPECT_EQ(PlaceOf(form->CloseBitBtn), (Place{152, 104, 65, 25}));
+    EXPECT_EQ(PlaceOf(form->AutoRunCheckBox), (Place{288, 104, 97, 17}));
+
+    // The panel fills the space between the pages and the status bar.
+    const SIZE client = form->ClientSize();
+    const RECT panel = form->Panel1.ParentRect();
+    const RECT status = form->StatusBar1.ParentRect();
+    EXPECT_EQ(panel.top, 121);
+    EXPECT_EQ(panel.bottom, status.top);
+    EXPECT_EQ(panel.right - panel.left, client.cx);
+    EXPECT_EQ(status.bottom, client.cy);
+}
+
+TEST_F(MainFormTest, EllipsisButtonsSitInsideTheEditsAndReportTheirClicks) {
+    for (ui::EditWithButton* edit : {&form->SourceEdit, &form->DesEdit}) {
+        const HWND button = edit->ButtonHandle();
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(::GetParent(button), edit->Handle());
+        EXPECT_EQ(test::WindowText(button), "...");
+        RECT client{}, inButton{};
+        ::GetClientRect(edit->Handle(), &client);
+        ::GetWindowRect(button, &inButton);
+        ::MapWindowPoints(HWND_DESKTOP, edit->Handle(), reinterpret_cast<POINT*>(&inButton), 2);
+        EXPECT_EQ(inButton.right, client.right);
+        EXPECT_EQ(inButton.top, 0);
+        // The text stops before the button.
+        const LRESULT margins = ::SendMessageA(edit->Handle(), EM_GETMARGINS, 0, 0);
+        EXPECT_GT(HIWORD(margins), inButton.right - inButton.left);
+    }
+
+    // A click reaches the form as the edit's notification, through the panel.
+    struct Probe : TMainForm {
+        int sourceClicks = 0;
+        void OnCommand(WORD id, WORD code, HWND control) override {
+            if (id == kSourceEditId && code == ui::kEditButtonClicked) ++sourceClicks;
+            TMainForm::OnCommand(id, code, control);
+        }
+    };
+    form.reset();
+    Probe probe;
+    ::SendMessageA(probe.SourceEdit.ButtonHandle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(probe.sourceClicks, 1);
+}
+
+TEST_F(MainFormTest, TabOrderFollowsTheRowsThenThePanel) {
+    const std::vector<HWND> expected = {
+        form->CheckBox1.Handle(),         form->DateTimePicker1.Handle(), form->CheckBox2.Handle(),
+        form->DateTimePicker2.Handle(),   form->CheckBox3.Handle(),       form->DateTimePicker3.Handle(),
+        form->SourceEdit.Handle(),        form->DesEdit.Handle(),         form->OverWriteCheckBox.Handle(),
+        form->SaveBitBtn.Handle(),        form->CloseBitBtn.Handle(),     form->AutoRunCheckBox.Handle(),
+    };
+    // Walk the form's tab cycle once and keep the controls above.
+    std::vector<HWND> seen;
+    HWND first = ::GetNextDlgTabItem(form->Handle(), nullptr, FALSE);
+    ASSERT_NE(first, nullptr);
+    HWND at = first;
+    for (int guard = 0; guard < 40; ++guard) {
+        if (std::find(expected.begin(), expected.end(), at) != expected.end()) seen.push_back(at);
+        at = ::GetNextDlgTabItem(form->Handle(), at, FALSE);
+        if (at == first) break;
+    }
+    // The cycle may start anywhere; rotate it to start at CheckBox1.
+    const auto start = std::find(seen.begin(), seen.end(), expected.front());
+    ASSERT_NE(start, seen.end());
+    std::rotate(seen.begin(), start, seen.end());
+    EXPECT_EQ(seen, expected);
+    // The ellipsis buttons are no tab stops of their own.
+    EXPECT_FALSE(::GetWindowLongPtrA(form->SourceEdit.ButtonHandle(), GWL_STYLE) & WS_TABSTOP);
+}
+
+TEST_F(MainFormTest, InitialStateBeforeSettingsAreLoaded) {
+    EXPECT_EQ(form->SourceEdit.Text(), "");
+    EXPECT_EQ(form->DesEdit.Text(), "");
+    for (const ui::CheckBox* box : {&form->CheckBox1, &form->CheckBox2, &form->CheckBox3,
+                                    &form->OverWriteCheckBox, &form->AutoRunCheckBox}) {
+        EXPECT_FALSE(box->Checked());
+    }
+    for (const ui::TimePicker* picker : {&form->DateTimePicker1, &form->DateTimePicker2, &form->DateTimePicker3}) {
+        EXPECT_TRUE(picker->Enabled());
+        EXPECT_EQ(FormatDateTime(kTimeFormat, picker->Value(), FormatSettings()), "15:47:40");
+    }
+    EXPECT_TRUE(form->Timer1.Enabled());
+    EXPECT_EQ(form->Timer1.Interval(), 1000u);
+    // AppPath is the directory of the running executable, with the separator.
+    char exe[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    EXPECT_EQ(std::string(exe).rfind(form->AppPath, 0), 0u);
+    EXPECT_EQ(form->AppPath.back(), '\\');
+    EXPECT_EQ(std::string(exe).find('\\', form->AppPath.size()), std::string::npos);
+}
+
+TEST_F(MainFormTest, CheckBoxClickEnablesItsRowPickerExactlyWhenChecked) {
+    form->CheckBox2.Click();
+    EXPECT_TRUE(form->CheckBox2.Checked());
+    EXPECT_TRUE(form->DateTimePicker2.Enabled());
+    form->CheckBox2.Click();
+    EXPECT_FALSE(form->CheckBox2.Checked());
+    EXPECT_FALSE(form->DateTimePicker2.Enabled());
+    // Other rows are untouched.
+    EXPECT_TRUE(form->DateTimePicker1.Enabled());
+    EXPECT_TRUE(form->DateTimePicker3.Enabled());
+    form->CheckBox2.Click();
+    EXPECT_TRUE(form->DateTimePicker2.Enabled());
+    form->CheckBox3.Click();
+    form->CheckBox3.Click();
+    EXPECT_FALSE(form->DateTimePicker3.Enabled());
+}
+
+TEST_F(MainFormTest, StatusBarHasTwoPanelsAndShowsTheClock) {
+    ui::Application::Instance().SetTitle(kApplicationTitle);
+    test::ScriptedClock clock;
+    clock.Set({test::At(9, 3, 5)});
+    form.reset();
+    form = std::make_unique<TMainForm>(clock.AsClock());
+    EXPECT_EQ(form->StatusBar1.PanelText(0), "2026-12-07 09:03:05");
+    EXPECT_EQ(form->StatusBar1.PanelText(1), "");
+    int edges[4] = {};
+    EXPECT_EQ(::SendMessageA(form->StatusBar1.Handle(), SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 2);
+    EXPECT_EQ(edges[0], 150);
+    EXPECT_EQ(edges[1], 200);
+    const RECT bar = form->StatusBar1.ParentRect();
+    EXPECT_EQ(bar.bottom - bar.top, 19);
+
+    clock.Set({test::At(23, 59, 59)});
+    form->Timer1Timer();
+    EXPECT_EQ(form->StatusBar1.PanelText(0), "2026-12-07 23:59:59");
+}
+
+TEST_F(MainFormTest, MenusCarryTheirCaptionsAndCommands) {
+    const HMENU bar = ::GetMenu(form->Handle());
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(::GetMenuItemCount(bar), 1);
+    char text[64] = {};
+    ::GetMenuStringA(bar, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "系统");
+    const HMENU system = ::GetSubMenu(bar, 0);
+    ASSERT_EQ(::GetMenuItemCount(system), 2);
+    ::GetMenuStringA(system, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "关于");
+    ::GetMenuStringA(system, 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "退出");
+    EXPECT_EQ(::GetMenuItemID(system, 0), TMainForm::kN4Id);
+    EXPECT_EQ(::GetMenuItemID(system, 1), TMainForm::kNCloseId);
+
+    ASSERT_EQ(form->PopupMenu1.ItemCount(), 2);
+    const bool dbcs = ::GetSystemMetrics(SM_DBCSENABLED) != 0;
+    EXPECT_EQ(form->PopupMenu1.ItemCaption(0), dbcs ? "关于(&Y)" : "关于");
+    EXPECT_EQ(form->PopupMenu1.ItemCaption(1), dbcs ? "退出(&Z)" : "退出");
+    EXPECT_EQ(form->PopupMenu1.ItemId(0), TMainForm::kNAboutId);
+    EXPECT_EQ(form->PopupMenu1.ItemId(1), TMainForm::kN1Id);
+}
+
+// Every exit command closes the main window, which ends the message loop.
+TEST_F(MainFormTest, EveryExitCommandEndsTheLoop) {
+    ui::Application& app = ui::Application::Instance();
+    app.SetMainForm(form.get());
+    const auto endsLoop = [&](const std::function<void()>& command) {
+        form->Show();
+        command();
+        EXPECT_FALSE(form->Visible());
+        // WM_QUIT is waiting now; the loop stops at it.
+        return !app.ProcessMessages() && [] {
+            MSG msg;
+            return ::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+        }();
+    };
+    EXPECT_TRUE(endsLoop([&] { form->CloseBitBtn.Click(); }));
+    EXPECT_TRUE(endsLoop([&] { ::SendMessageA(form->Handle(), WM_COMMAND, TMainForm::kNCloseId, 0); }));
+    EXPECT_TRUE(endsLoop([&] { ::SendMessageA(form->Handle(), WM_COMMAND, TMainForm::kN1Id, 0); }));
+    EXPECT_TRUE(endsLoop([&] { ::SendMessageA(form->Handle(), WM_CLOSE, 0, 0); }));
+    app.SetMainForm(nullptr);
+}
+
+TEST_F(MainFormTest, SettingsStateRoundTripsThroughTheControls) {
+    SettingsState state;
+    state.sourceDir = "d:\\源目录";
+    state.destinationDir = "\\\\pc\\share\\目的";
+    state.overwrite = true;
+    state.autoRun = true;
+    state.slots[1].checked = true;
+    state.slots[1].pickerEnabled = true;
+    state.slots[1].time = EncodeTime(7, 5, 9);
+    state.slots[2].pickerEnabled = false;
+    form->ApplySettings(state);
+    const SettingsState back = form->ReadSettings();
+    EXPECT_EQ(back.sourceDir, state.sourceDir);
+    EXPECT_EQ(back.destinationDir, state.destinationDir);
+    EXPECT_TRUE(back.overwrite);
+    EXPECT_TRUE(back.autoRun);
+    EXPECT_FALSE(back.startMinimized);
+    EXPECT_FALSE(back.slots[0].checked);
+    EXPECT_TRUE(back.slots[1].checked);
+    EXPECT_EQ(FormatDateTime(kTimeFormat, back.slots[1].time, FormatSettings()), "07:05:09");
+    EXPECT_FALSE(back.slots[2].pickerEnabled);
+
+    state.startMinimized = true;
+    form->ApplySettings(state);
+    EXPECT_EQ(form->State(), ui::WindowState::Minimized);
+}
+
+}  // namespace
+}  // namespace zelvo

@@ -1,0 +1,209 @@
+// The once-a-second check of the main window driven by a scripted clock, with
+// real directories and the real backup dialog. Ticks go through the window
+// procedure (WM_TIMER), as the timer's would.
+#include "Backup.h"
+#include "Main.h"
+#include "WindowTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zelvo {
+namespace {
+
+using test::At;
+using test::ScratchDir;
+
+class ScheduleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui::Application::Instance().SetTitle(kApplicationTitle);
+        form = std::make_unique<TMainForm>(clock.AsClock());
+        // Ticks come from the test only.
+        form->Timer1.SetEnabled(false);
+        ::CreateDirectoryA(source.c_str(), nullptr);
+        ScratchDir::Write(source + "\\a.txt", "alpha");
+        ScratchDir::Write(source + "\\b.txt", "bravo");
+        form->SourceEdit.SetText(source);
+        form->DesEdit.SetText(dest);
+    }
+
+    void SetSlot(ui::CheckBox& box, ui::TimePicker& picker, DateTime time) {
+        box.SetChecked(true);
+        picker.SetTime(time);
+    }
+    void Tick() { ::SendMessageA(form->Handle(), WM_TIMER, TMainForm::kTimer1Id, 0); }
+    std::vector<std::string> DestFiles() const { return ScratchDir::List(dest); }
+
+    test::RecordingReporter reporter;
+    ui::ScopedReporter scoped{reporter};
+    test::ScriptedClock clock;
+    ScratchDir scratch;
+    const std::string source = scratch / "源";
+    const std::string dest = scratch / "目的";
+    test::CreationWatch dialogs{TBackupForm::kClassName};
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(ScheduleTest, SlotRunsInItsSecondAndNotInTheNext) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
+    EXPECT_EQ(ScratchDir::Read(dest + "\\b.txt"), "bravo");
+    EXPECT_EQ(BackupForm, nullptr);  // destroyed after its run
+    EXPECT_FALSE(form->RunOpen());
+
+    ScratchDir::RemoveTree(dest);
+    clock.Set({At(12, 0, 1)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+    EXPECT_TRUE(DestFiles().empty());
+    EXPECT_TRUE(reporter.errors.empty());
+    EXPECT_TRUE(reporter.informations.empty());
+}
+
+TEST_F(ScheduleTest, UncheckedSlotNeverRuns) {
+    form->DateTimePicker2.SetTime(EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 0);
+    EXPECT_TRUE(DestFiles().empty());
+}
+
+TEST_F(ScheduleTest, PickerDatePlaysNoRole) {
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
+    clock.Set({EncodeDate(2031, 3, 4) + EncodeTime(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+}
+
+TEST_F(ScheduleTest, TwoSlotsAtOneSecondRunTwiceWhileTheSecondLasts) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox3, form->DateTimePicker3, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 2);
+}
+
+TEST_F(ScheduleTest, SecondSlotIsExaminedAgainstTheClockAfterTheFirstRun) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox3, form->DateTimePicker3, EncodeTime(12, 0, 0));
+    // Readings: status panel, slot 1, slot 2, then slot 3 after the run.
+    clock.Set({At(12, 0, 0), At(12, 0, 0), At(12, 0, 1), At(12, 0, 1)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+}
+
+TEST_F(ScheduleTest, MissingSourceGivesOneBoxAndEndsTheTick) {
+    ScratchDir::RemoveTree(source);
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    ASSERT_EQ(reporter.informations.size(), 1u);
+    EXPECT_EQ(reporter.informations[0], "目录[" + source + "]不存在!");
+    EXPECT_TRUE(reporter.errors.empty());  // the abort is silent
+    EXPECT_EQ(dialogs.count, 1);           // slot 2 was not examined
+    EXPECT_EQ(::GetFileAttributesA(dest.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(form->RunOpen());
+
+    // A plain file of the source's name is no directory either.
+    ScratchDir::Write(source, "not a directory");
+    clock.Set({At(12, 0, 1)});
+    form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
+    Tick();
+    EXPECT_EQ(reporter.informations.size(), 2u);
+}
+
+TEST_F(ScheduleTest, DestinationIsCreatedOneLevelOnly) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(DestFiles().size(), 2u);
+
+    // Two missing levels: nothing is created, and the run reports each file
+    // it could not create, in one box.
+    const std::string deep = scratch / "x\\y";
+    form->DesEdit.SetText(deep);
+    clock.Set({At(12, 0, 1)});
+    form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
+    Tick();
+    EXPECT_EQ(::GetFileAttributesA((scratch / "x").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    const std::string& text = reporter.errors[0];
+    EXPECT_NE(text.find("Cannot create file " + deep + "\\a.txt"), std::string::npos) << text;
+    EXPECT_NE(text.find("Cannot create file " + deep + "\\b.txt"), std::string::npos) << text;
+    EXPECT_NE(text.find('\n'), std::string::npos);
+}
+
+TEST_F(ScheduleTest, EmptyOrRelativeDestinationIsRefusedLikeAMissingSource) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
+    form->DesEdit.SetText("");
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    form->DesEdit.SetText("relative\\dir");
+    form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
+    clock.Set({At(12, 0, 1)});
+    Tick();
+    ASSERT_EQ(reporter.informations.size(), 2u);
+    EXPECT_EQ(reporter.informations[0], "目录[]不存在!");
+    EXPECT_EQ(reporter.informations[1], "目录[relative\\dir]不存在!");
+    EXPECT_EQ(::GetFileAttributesA("relative"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ScheduleTest, OverwriteSwitchIsReadFromTheMainWindow) {
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    ScratchDir::Write(dest + "\\a.txt", "old and longer");
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "old and longer");
+    EXPECT_EQ(ScratchDir::Read(dest + "\\b.txt"), "bravo");
+
+    form->OverWriteCheckBox.SetChecked(true);
+    form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
+    clock.Set({At(12, 0, 1)});
+    Tick();
+    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
+}
+
+// A tick that arrives while a run's dialog is open (here before the run's
+// own first tick) updates the clock but starts no second run.
+TEST_F(ScheduleTest, NoRunStartsWhileARunsDialogIsOpen) {
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 1));
+    bool created = false;
+    dialogs.onCreate = [&](HWND) {
+        created = true;
+        // Posted messages come before the dialog's own timer in its modal loop.
+        ::PostMessageA(form->Handle(), WM_TIMER, TMainForm::kTimer1Id, 0);
+    };
+    // 12:00:00 until the dialog exists, 12:00:01 while it does, 12:00:02 after.
+    clock.computed = [&] {
+        if (BackupForm) return At(12, 0, 1);
+        return created ? At(12, 0, 2) : At(12, 0, 0);
+    };
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+    // The inner tick wrote the clock last.
+    EXPECT_EQ(form->StatusBar1.PanelText(0), "2026-12-07 12:00:01");
+    EXPECT_EQ(DestFiles().size(), 2u);
+}
+
+TEST_F(ScheduleTest, ClosingTheDialogBeforeItsFirstTickEndsItWithoutARun) {
+    dialogs.onCreate = [](HWND dialog) { ::PostMessageA(dialog, WM_CLOSE, 0, 0); };
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(dialogs.count, 1);
+    EXPECT_EQ(BackupForm, nullptr);
+    EXPECT_TRUE(DestFiles().empty());  // created by the scheduler, left empty
+    EXPECT_FALSE(form->RunOpen());
+}
+
+}  // namespace
+}  // namespace zelvo

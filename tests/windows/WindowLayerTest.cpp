@@ -1,0 +1,372 @@
+// The window layer: the dispatcher's catch, modal showing, the real error and
+// information boxes, the application's minimize and restore, the progress
+// bar's wrap, and the backup dialog.
+#include "Backup.h"
+#include "Main.h"
+#include "WindowTestSupport.h"
+#include "core/Failure.h"
+#include "platform/InformationBox.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace zelvo {
+namespace {
+
+using test::FindThreadWindow;
+using test::ScratchDir;
+using test::SoonAction;
+using test::WindowText;
+
+constexpr WORD kThrowFailure = 1, kThrowSilent = 2, kThrowOther = 3, kShowOtherModal = 4;
+
+class TestForm : public ui::Form {
+public:
+    explicit TestForm(const char* caption = "test") : Timer1(*this, 1, 10) {
+        ui::FormLayout layout;
+        layout.size = SIZE{200, 100};
+        CreateForm("TTestForm", caption, layout);
+    }
+    ~TestForm() override { DestroyHandle(); }
+
+    ui::Timer Timer1;
+    int ticks = 0;
+    std::function<void()> onTick;
+    TestForm* other = nullptr;
+
+protected:
+    void OnCommand(WORD id, WORD, HWND) override {
+        if (id == kThrowFailure) throw Failure("Stream read error");
+        if (id == kThrowSilent) throw ui::SilentAbort();
+        if (id == kThrowOther) throw 42;
+        if (id == kShowOtherModal) other->ShowModal();
+    }
+    void OnTimer(UINT_PTR) override {
+        ++ticks;
+        if (onTick) onTick();
+    }
+};
+
+class WindowLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ui::Application::Instance().SetTitle(kApplicationTitle); }
+    test::RecordingReporter reporter;
+};
+
+TEST_F(WindowLayerTest, DispatcherReportsFailuresAndCarriesOn) {
+    ui::ScopedReporter scoped(reporter);
+    TestForm form;
+    ::SendMessageA(form.Handle(), WM_COMMAND, kThrowFailure, 0);
+    ::SendMessageA(form.Handle(), WM_COMMAND, kThrowSilent, 0);
+    ::SendMessageA(form.Handle(), WM_COMMAND, kThrowOther, 0);
+    EXPECT_EQ(reporter.errors, (std::vector<std::string>{"Stream read error", "Unknown failure"}));
+    // The window is still alive and answering.
+    EXPECT_TRUE(::IsWindow(form.Handle()));
+    EXPECT_EQ(WindowText(form.Handle()), "test");
+}
+
+TEST_F(WindowLayerTest, VisibleWindowCannotBeShownModally) {
+    ui::ScopedReporter scoped(reporter);
+    TestForm form;
+    form.Show();
+    try {
+        form.ShowModal();
+        ADD_FAILURE() << "no failure";
+    } catch (const Failure& e) {
+        EXPECT_STREQ(e.what(), "Cannot make a visible window modal");
+    }
+    // From an event handler, the failure goes to the uniform error box.
+    TestForm caller;
+    caller.other = &form;
+    ::SendMessageA(caller.Handle(), WM_COMMAND, kShowOtherModal, 0);
+    EXPECT_EQ(reporter.errors, (std::vector<std::string>{"Cannot make a visible window modal"}));
+    EXPECT_TRUE(form.Visible());
+    EXPECT_FALSE(form.Modal());
+}
+
+TEST_F(WindowLayerTest, ModalShowingRunsTimersAndDisablesTheOtherWindows) {
+    TestForm owner("owner");
+    owner.Show();
+    TestForm dialog("dialog");
+    bool ownerDisabled = false;
+    dialog.onTick = [&] {
+        ownerDisabled = !owner.Enabled();
+        if (dialog.ticks == 3) dialog.Close();
+    };
+    dialog.Timer1.SetEnabled(true);
+    EXPECT_EQ(dialog.ShowModal(), ui::kModalCancel);
+    EXPECT_EQ(dialog.ticks, 3);
+    EXPECT_TRUE(ownerDisabled);
+    EXPECT_TRUE(owner.Enabled());
+    EXPECT_FALSE(dialog.Visible());
+    EXPECT_FALSE(dialog.Modal());
+
+    // A modal result set by a handler ends the showing with that result.
+    dialog.onTick = [&] { dialog.SetModalResult(ui::kModalOk); };
+    EXPECT_EQ(dialog.ShowModal(), ui::kModalOk);
+}
+
+TEST_F(WindowLayerTest, ErrorBoxIsThePlatformBoxWithTitleAndFullStop) {
+    TestForm owner;
+    owner.Show();
+    struct Seen {
+        std::string caption, text;
+        bool icon = false, ownerDisabled = false;
+    } seen;
+    SoonAction answer(50, [&] {
+        const HWND box = FindThreadWindow("#32770");
+        ASSERT_NE(box, nullptr);
+        seen.caption = WindowText(box);
+        seen.ownerDisabled = !owner.Enabled();
+        for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            char cls[32] = {};
+            ::GetClassNameA(child, cls, sizeof cls);
+            if (std::string(cls) != "Static") continue;
+            if ((::GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                seen.icon = true;
+            } else if (!WindowText(child).empty()) {
+                seen.text = WindowText(child);
+            }
+        }
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    ui::SystemReporter().ShowError("目录");
+    ASSERT_TRUE(answer.fired);
+    EXPECT_EQ(seen.caption, kApplicationTitle);
+    EXPECT_EQ(seen.text, "目录.");
+    EXPECT_TRUE(seen.icon);
+    EXPECT_TRUE(seen.ownerDisabled);
+    EXPECT_TRUE(owner.Enabled());
+}
+
+void ExpectInformationBoxClosesBy(WPARAM key) {
+    const std::string text = "目录[c:\\没有]不存在!";
+    struct Seen {
+        std::string caption, label, button;
+        bool isDefault = false, centred = false, fits = false, messageFont = false, icon = false;
+    } seen;
+    SoonAction answer(50, [&] {
+        const HWND box = FindThreadWindow(ui::InformationBox::kClassName);
+        ASSERT_NE(box, nullptr);
+        seen.caption = WindowText(box);
+        const HWND label = ::GetDlgItem(box, ui::InformationBox::kTextId);
+        const HWND button = ::GetDlgItem(box, IDOK);
+        const HWND icon = ::GetDlgItem(box, ui::InformationBox::kIconId);
+        seen.label = WindowText(label);
+        seen.button = WindowText(button);
+        seen.isDefault = (::GetWindowLongPtrA(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON;
+        seen.icon = icon && ::SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+        RECT r{};
+        ::GetWindowRect(box, &r);
+        seen.centred = std::abs((r.left + r.right) / 2 - ::GetSystemMetrics(SM_CXSCREEN) / 2) <= 1 &&
+                       std::abs((r.top + r.bottom) / 2 - ::GetSystemMetrics(SM_CYSCREEN) / 2) <= 1;
+        RECT client{}, labelRect{}, buttonRect{};
+        ::GetClientRect(box, &client);
+        ::GetWindowRect(label, &labelRect);
+        ::GetWindowRect(button, &buttonRect);
+        ::MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&labelRect), 2);
+        ::MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&buttonRect), 2);
+        // Sized to the text: the whole text fits on one line, with margins but no waste.
+        const HFONT font = reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0));
+        const SIZE needed = ui::MeasureText(label, font, text);
+        seen.fits = labelRect.right - labelRect.left >= needed.cx && labelRect.right < client.right &&
+                    client.right - labelRect.right < 40 && buttonRect.top >= labelRect.bottom &&
+                    buttonRect.bottom < client.bottom;
+        LOGFONTA used{};
+        ::GetObjectA(font, sizeof used, &used);
+        NONCLIENTMETRICSA metrics{};
+        metrics.cbSize = offsetof(NONCLIENTMETRICSA, iPaddedBorderWidth);
+        ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0);
+        seen.messageFont = used.lfHeight == metrics.lfMessageFont.lfHeight &&
+                           std::string(used.lfFaceName) == metrics.lfMessageFont.lfFaceName;
+        ::PostMessageA(button, WM_KEYDOWN, key, 0);
+    });
+    ui::SystemReporter().ShowInformation(text);
+    ASSERT_TRUE(answer.fired);
+    EXPECT_EQ(seen.caption, "Information");
+    EXPECT_EQ(seen.label, text);
+    EXPECT_EQ(seen.button, "确定");
+    EXPECT_TRUE(seen.isDefault);
+    EXPECT_TRUE(seen.icon);
+    EXPECT_TRUE(seen.centred);
+    EXPECT_TRUE(seen.fits);
+    EXPECT_TRUE(seen.messageFont);
+    EXPECT_EQ(FindThreadWindow(ui::InformationBox::kClassName), nullptr);
+}
+
+TEST_F(WindowLayerTest, InformationBoxClosesWithEnter) { ExpectInformationBoxClosesBy(VK_RETURN); }
+
+TEST_F(WindowLayerTest, InformationBoxClosesWithEscape) { ExpectInformationBoxClosesBy(VK_ESCAPE); }
+
+class ApplicationTest : public WindowLayerTest {
+protected:
+    void SetUp() override {
+        WindowLayerTest::SetUp();
+        form = std::make_unique<TMainForm>();
+        form->Timer1.SetEnabled(false);
+        app.SetMainForm(form.get());
+        app.OnMinimize = [this] { ++minimizings; };
+    }
+    void TearDown() override {
+        app.Restore();
+        app.OnMinimize = nullptr;
+        form.reset();
+    }
+    ui::Application& app = ui::Application::Instance();
+    std::unique_ptr<TMainForm> form;
+    int minimizings = 0;
+};
+
+TEST_F(ApplicationTest, MinimizeTakesTheWindowsAwayAndRestoreBringsThemBack) {
+    app.ShowMainForm(SW_SHOWNORMAL);
+    ASSERT_TRUE(form->Visible());
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(app.Minimized());
+    EXPECT_FALSE(form->Visible());
+    EXPECT_TRUE(::IsIconic(app.Handle()));
+    EXPECT_TRUE(::IsWindowVisible(app.Handle()));  // the task-bar button stays
+    EXPECT_EQ(minimizings, 1);
+    app.Minimize();  // already minimized: the handler does not run again
+    EXPECT_EQ(minimizings, 1);
+
+    ::SendMessageA(app.Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_FALSE(app.Minimized());
+    EXPECT_TRUE(form->Visible());
+    EXPECT_FALSE(::IsIconic(app.Handle()));
+    EXPECT_EQ(form->State(), ui::WindowState::Normal);
+
+    // The task-bar button's window menu minimizes as well.
+    ::SendMessageA(app.Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_EQ(minimizings, 2);
+    EXPECT_FALSE(form->Visible());
+}
+
+TEST_F(ApplicationTest, MaximizedMainWindowComesBackMaximized) {
+    app.ShowMainForm(SW_SHOWMAXIMIZED);
+    EXPECT_EQ(form->State(), ui::WindowState::Maximized);
+    app.Minimize();
+    app.Restore();
+    EXPECT_TRUE(form->Visible());
+    EXPECT_EQ(form->State(), ui::WindowState::Maximized);
+}
+
+TEST_F(ApplicationTest, StartRequestedMinimizedWithoutActivationGoesStraightToMinimized) {
+    app.ShowMainForm(SW_SHOWMINNOACTIVE);
+    EXPECT_TRUE(app.Minimized());
+    EXPECT_FALSE(form->Visible());
+    EXPECT_EQ(minimizings, 1);
+    app.Restore();
+    EXPECT_TRUE(form->Visible());
+    EXPECT_EQ(form->State(), ui::WindowState::Normal);
+}
+
+TEST_F(ApplicationTest, StartRequestedMaximizedWinsOverAMinimizedState) {
+    form->SetState(ui::WindowState::Minimized);  // as loading AutoRun = "1" does
+    app.ShowMainForm(SW_SHOWMAXIMIZED);
+    EXPECT_FALSE(app.Minimized());
+    EXPECT_EQ(minimizings, 0);
+    EXPECT_EQ(form->State(), ui::WindowState::Maximized);
+}
+
+TEST_F(ApplicationTest, OtherShowCommandsKeepTheStateTheSettingsGave) {
+    form->SetState(ui::WindowState::Minimized);
+    app.ShowMainForm(SW_SHOWNORMAL);
+    EXPECT_TRUE(app.Minimized());
+    EXPECT_FALSE(form->Visible());
+}
+
+TEST_F(WindowLayerTest, ProgressBarStepsStartOverPastTheMaximum) {
+    TestForm form;
+    ui::ProgressBar bar;
+    bar.Create(form, 10, ui::Bounds{0, 0, 100, 20});
+    bar.SetRange(0, kProgressMax);
+    bar.SetStep(6000);
+    bar.StepIt();
+    EXPECT_EQ(bar.Position(), 6000);
+    bar.StepIt();
+    EXPECT_EQ(bar.Position(), 2000);
+}
+
+TEST_F(WindowLayerTest, BackupDialogLayout) {
+    TBackupForm dialog;
+    EXPECT_EQ(BackupForm, &dialog);
+    EXPECT_EQ(dialog.Text(), "正在备份,请稍候 ...");
+    const SIZE client = dialog.ClientSize();
+    EXPECT_EQ(client.cx, 424);
+    EXPECT_EQ(client.cy, 43);
+    const LONG_PTR style = ::GetWindowLongPtrA(dialog.Handle(), GWL_STYLE);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    const RECT r = dialog.ParentRect();
+    EXPECT_NEAR((r.left + r.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((r.top + r.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+
+    const RECT panel = dialog.Panel1.ParentRect();
+    EXPECT_EQ(panel.left, 0);
+    EXPECT_EQ(panel.top, 0);
+    EXPECT_EQ(panel.right, 424);
+    EXPECT_EQ(panel.bottom, 43);
+    const RECT bar = dialog.ProgressBar1.ParentRect();
+    EXPECT_EQ(bar.right - bar.left, 418);
+    EXPECT_EQ(bar.bottom - bar.top, 37);
+    EXPECT_TRUE(::GetWindowLongPtrA(dialog.ProgressBar1.Handle(), GWL_STYLE) & PBS_SMOOTH);
+    EXPECT_EQ(dialog.ProgressBar1.Maximum(), 10000);
+    EXPECT_EQ(dialog.ProgressBar1.Position(), 0);
+    EXPECT_FALSE(dialog.Timer1.Enabled());
+    EXPECT_EQ(dialog.Timer1.Interval(), 1u);
+}
+
+TEST_F(WindowLayerTest, RunFailuresAreListedInOneBoxWhileTheDialogShowsTheEnd) {
+    ui::ScopedReporter scoped(reporter);
+    TMainForm main;
+    main.Timer1.SetEnabled(false);
+    ScratchDir scratch;
+    const std::string source = scratch / "src";
+    const std::string dest = scratch / "dst";
+    ::CreateDirectoryA(source.c_str(), nullptr);
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    ::CreateDirectoryA((source + "\\sub").c_str(), nullptr);
+    ScratchDir::Write(source + "\\locked.txt", "locked");
+    ScratchDir::Write(source + "\\held.txt", "held");
+    ScratchDir::Write(source + "\\free.txt", "free");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    test::ExclusiveLock hold(source + "\\held.txt");
+    ASSERT_TRUE(lock.Held() && hold.Held());
+
+    TBackupForm dialog;
+    dialog.SourcePath = source;
+    dialog.DestPath = dest;
+    int position = -1;
+    std::string caption;
+    bool visible = false;
+    reporter.onBox = [&] {
+        position = dialog.ProgressBar1.Position();
+        caption = dialog.Text();
+        visible = dialog.Visible();
+    };
+    dialog.ShowModal();
+    lock.Release();
+    hold.Release();
+
+    // A subdirectory is met and stepped over, not reported.
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    const std::string& text = reporter.errors[0];
+    EXPECT_NE(text.find("Cannot open file " + source + "\\locked.txt"), std::string::npos) << text;
+    EXPECT_NE(text.find("Cannot open file " + source + "\\held.txt"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(text.find("sub"), std::string::npos) << text;
+    EXPECT_EQ(text.find("free.txt"), std::string::npos);
+    EXPECT_EQ(ScratchDir::Read(dest + "\\free.txt"), "free");
+    EXPECT_EQ(position, kProgressMax);
+    EXPECT_EQ(caption.rfind(" 备份 " + source + "\\", 0), 0u) << caption;
+    EXPECT_TRUE(visible);
+    EXPECT_FALSE(dialog.Visible());
+    EXPECT_FALSE(dialog.Timer1.Enabled());
+}
+
+}  // namespace
+}  // namespace zelvo

@@ -1,0 +1,139 @@
+// What the in-process window tests share: a reporter that records the
+// texts of the boxes instead of showing them, a scripted clock, a scratch
+// folder tree, and a counter of created windows of one class.
+#pragma once
+
+#include "core/DateTime.h"
+#include "platform/Application.h"
+#include "platform/Reporter.h"
+#include "windows/ScratchDir.h"
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zelvo::test {
+
+class RecordingReporter : public ui::Reporter {
+public:
+    void ShowError(const std::string& message) override {
+        errors.push_back(message);
+        if (onBox) onBox();
+    }
+    void ShowInformation(const std::string& text) override {
+        informations.push_back(text);
+        if (onBox) onBox();
+    }
+    std::vector<std::string> errors;
+    std::vector<std::string> informations;
+    // Runs while the box would be on the screen.
+    std::function<void()> onBox;
+};
+
+// Returns the scripted readings one by one, then the last one again and again.
+class ScriptedClock {
+public:
+    void Set(std::initializer_list<DateTime> readings) { readings_.assign(readings); }
+    // Readings computed at each call instead, when set.
+    std::function<DateTime()> computed;
+    Clock AsClock() {
+        return [this] {
+            if (computed) return computed();
+            const DateTime now = readings_.front();
+            if (readings_.size() > 1) readings_.pop_front();
+            return now;
+        };
+    }
+
+private:
+    std::deque<DateTime> readings_{EncodeDate(2026, 12, 7) + EncodeTime(9, 3, 5)};
+};
+
+inline DateTime At(int hour, int minute, int second) {
+    return EncodeDate(2026, 12, 7) + EncodeTime(hour, minute, second);
+}
+
+// Counts the windows of one class created on this thread while it lives, and
+// can run an action at each creation (a CBT hook).
+class CreationWatch {
+public:
+    explicit CreationWatch(std::string className) : className_(std::move(className)) {
+        current_ = this;
+        hook_ = ::SetWindowsHookExA(WH_CBT, &Hook, nullptr, ::GetCurrentThreadId());
+    }
+    ~CreationWatch() {
+        ::UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
+    CreationWatch(const CreationWatch&) = delete;
+    CreationWatch& operator=(const CreationWatch&) = delete;
+
+    int count = 0;
+    std::function<void(HWND)> onCreate;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_CREATEWND && current_) {
+            char name[64] = {};
+            ::GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name);
+            if (current_->className_ == name) {
+                ++current_->count;
+                if (current_->onCreate) current_->onCreate(reinterpret_cast<HWND>(wParam));
+            }
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static inline CreationWatch* current_ = nullptr;
+    std::string className_;
+    HHOOK hook_ = nullptr;
+};
+
+// Runs `action` once from inside whatever message loop runs next (a timer
+// with no window, dispatched by GetMessage loops), e.g. to answer a modal box.
+class SoonAction {
+public:
+    SoonAction(UINT delayMs, std::function<void()> action) {
+        current_ = this;
+        action_ = std::move(action);
+        id_ = ::SetTimer(nullptr, 0, delayMs, &Fire);
+    }
+    ~SoonAction() {
+        ::KillTimer(nullptr, id_);
+        current_ = nullptr;
+    }
+    SoonAction(const SoonAction&) = delete;
+    SoonAction& operator=(const SoonAction&) = delete;
+    bool fired = false;
+
+private:
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
+        ::KillTimer(nullptr, id);
+        if (!current_ || current_->fired) return;
+        current_->fired = true;
+        current_->action_();
+    }
+    static inline SoonAction* current_ = nullptr;
+    std::function<void()> action_;
+    UINT_PTR id_ = 0;
+};
+
+// The first visible top-level window of this thread with that class.
+inline HWND FindThreadWindow(const char* className) {
+    for (HWND hwnd : ui::ThreadWindows()) {
+        char name[64] = {};
+        ::GetClassNameA(hwnd, name, sizeof name);
+        if (std::string(name) == className && ::IsWindowVisible(hwnd)) return hwnd;
+    }
+    return nullptr;
+}
+
+inline std::string WindowText(HWND hwnd) {
+    char text[512] = {};
+    ::GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+}  // namespace zelvo::test
