@@ -1,11 +1,12 @@
 #include "platform/ShellTree.h"
 
 #include "core/Failure.h"
+#include "platform/Gdi.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace zelvo {
+namespace zelvo::ui {
 namespace {
 
 constexpr char kRenameFailed[] = "Rename to %s failed";
@@ -87,20 +88,6 @@ std::string VerbOf(IContextMenu& menu, UINT offset) {
     }
     return {};
 }
-
-class ScopedMenu {
-public:
-    ScopedMenu() : menu_(CreatePopupMenu()) {}
-    ~ScopedMenu() {
-        if (menu_) DestroyMenu(menu_);
-    }
-    ScopedMenu(const ScopedMenu&) = delete;
-    ScopedMenu& operator=(const ScopedMenu&) = delete;
-    HMENU Get() const noexcept { return menu_; }
-
-private:
-    HMENU menu_;
-};
 
 class CurrentDirectoryScope {
 public:
@@ -315,7 +302,7 @@ void ShellTree::ShowContextMenu(HTREEITEM item, POINT screen) {
     TreeView_SelectItem(tree_, item);
     const ComPtr<IContextMenu> menu = ContextMenuOf(item);
     if (!menu) return;
-    const ScopedMenu popup;
+    const ScopedMenu popup(CreatePopupMenu());
     if (!popup.Get() ||
         FAILED(menu->QueryContextMenu(popup.Get(), 0, kFirstCommand, kLastCommand, kContextMenuFlags))) {
         return;
@@ -335,7 +322,7 @@ bool ShellTree::InvokeVerb(HTREEITEM item, const std::string& verb) {
     const ComPtr<IContextMenu> menu = ContextMenuOf(item);
     if (!menu) return false;
     // Menus learn their commands in QueryContextMenu, also those run by verb.
-    const ScopedMenu popup;
+    const ScopedMenu popup(CreatePopupMenu());
     menu->QueryContextMenu(popup.Get(), 0, kFirstCommand, kLastCommand, kContextMenuFlags);
     CarryOut(item, *menu.Get(), verb.c_str(), verb);
     return true;
@@ -570,4 +557,15 @@ void ShellTree::Remove(HTREEITEM item) {
     for (const Node* node : doomed) nodes_.erase(node);
 }
 
-}  // namespace zelvo
+void ShellTreeView::Create(Window& parent, int id, const Bounds& bounds) {
+    CreateControl(parent, WC_TREEVIEWA, id, std::string(), bounds, WS_TABSTOP | ShellTree::kStyle,
+                  WS_EX_CLIENTEDGE);
+    shell_ = std::make_unique<ShellTree>(hwnd_);
+}
+
+void ShellTreeView::Destroy() noexcept {
+    shell_.reset();
+    DestroyHandle();
+}
+
+}  // namespace zelvo::ui

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/ComPtr.h"
+#include "platform/Controls.h"
 #include "platform/Pidl.h"
 
 #include <windows.h>
@@ -16,7 +17,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace zelvo {
+namespace zelvo::ui {
 
 class ShellTree {
 public:
@@ -103,4 +104,25 @@ private:
     std::unordered_map<const Node*, std::unique_ptr<Node>> nodes_;
 };
 
-}  // namespace zelvo
+// The shell tree as a control of a form: the tree-view control and the
+// ShellTree over it. The form hands its WM_NOTIFY messages to OnNotify.
+class ShellTreeView : public Control {
+public:
+    ~ShellTreeView() override { Destroy(); }
+
+    void Create(Window& parent, int id, const Bounds& bounds);
+    // Lets go of the shell objects, then of the control. A form calls it
+    // before destroying its own window, while the tree can still be emptied.
+    void Destroy() noexcept;
+
+    bool OnNotify(const NMHDR& header, LRESULT& result) {
+        return shell_ && shell_->OnNotify(header, result);
+    }
+    std::string SelectedPath() const { return shell_ ? shell_->SelectedPath() : std::string(); }
+    ShellTree& Shell() { return *shell_; }
+
+private:
+    std::unique_ptr<ShellTree> shell_;
+};
+
+}  // namespace zelvo::ui

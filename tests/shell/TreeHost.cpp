@@ -31,26 +31,6 @@ public:
 [[maybe_unused]] ::testing::Environment* const kOle =
     ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
-void RemoveAll(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    const HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = path + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveAll(full);
-            } else {
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
 }  // namespace
 
 void Pump() {
@@ -101,16 +81,18 @@ LRESULT CALLBACK TreeHost::Proc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-std::string TreeHost::Label(HTREEITEM item) const {
+std::string ItemLabel(HWND tree, HTREEITEM item) {
     char text[MAX_PATH] = {};
     TVITEMA query{};
     query.mask = TVIF_TEXT;
     query.hItem = item;
     query.pszText = text;
     query.cchTextMax = MAX_PATH;
-    SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&query));
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&query));
     return text;
 }
+
+std::string TreeHost::Label(HTREEITEM item) const { return ItemLabel(tree_, item); }
 
 std::vector<std::string> TreeHost::ChildLabels(HTREEITEM item) const {
     std::vector<std::string> labels;
@@ -163,17 +145,11 @@ bool TreeHost::EditLabel(HTREEITEM item, const std::string& text) {
 }
 
 TempTree::TempTree() {
-    char temp[MAX_PATH] = {};
-    char longTemp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    // A short 8.3 temp path would not match the shell's parsing names.
-    GetLongPathNameA(temp, longTemp, MAX_PATH);
-    path_ = std::string(longTemp) + "zelvo-shell-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(GetTickCount());
-    EXPECT_TRUE(CreateDirectoryA(path_.c_str(), nullptr)) << path_;
+    // A short 8.3 temporary path would not match the shell's parsing names.
+    char path[MAX_PATH] = {};
+    const DWORD length = GetLongPathNameA(scratch_.Path().c_str(), path, MAX_PATH);
+    path_ = length > 0 && length < MAX_PATH ? std::string(path, length) : scratch_.Path();
 }
-
-TempTree::~TempTree() { RemoveAll(path_); }
 
 void TempTree::Folder(const std::string& relative, DWORD attributes) const {
     const std::string full = *this / relative;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/ShellTree.h"
+#include "windows/ScratchDir.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace zelvo::test {
+
+using ui::ShellTree;
 
 class TreeHost {
 public:
@@ -60,14 +63,14 @@ private:
 // Processes pending messages of this thread.
 void Pump();
 
-// A fresh directory under the temporary directory (long name), removed with
-// everything in it at the end.
+// The text a tree-view item shows.
+std::string ItemLabel(HWND tree, HTREEITEM item);
+
+// A scratch directory named as the shell names it (long names), with
+// helpers to fill it.
 class TempTree {
 public:
     TempTree();
-    ~TempTree();
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
 
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
@@ -75,6 +78,7 @@ public:
     void File(const std::string& relative) const;
 
 private:
+    ScratchDir scratch_;
     std::string path_;
 };
 
