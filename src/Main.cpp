@@ -1,6 +1,7 @@
 #include "Main.h"
 
 #include "Backup.h"
+#include "SelDir.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
 #include "platform/Application.h"
@@ -160,12 +161,17 @@ void TMainForm::SaveBitBtnClick() {
     // Hook of the settings issue: writes ReadSettings() to SetFile.ini in AppPath.
 }
 
-void TMainForm::SourceEditEditButtons0Click() {
-    // Hook of the folder picker issue: picks the source folder.
-}
+void TMainForm::SourceEditEditButtons0Click() { PickFolder("选择源目录", SourceEdit); }
 
-void TMainForm::DesEditEditButtons0Click() {
-    // Hook of the folder picker issue: picks the destination folder.
+void TMainForm::DesEditEditButtons0Click() { PickFolder("选择目的目录", DesEdit); }
+
+void TMainForm::PickFolder(const char* caption, ui::Edit& target) {
+    const auto dialog = std::make_unique<TSelDirForm>();
+    dialog->SetText(caption);
+    dialog->ShowModal();
+    if (dialog->DialogResult == TSelDirForm::kResultOk) {
+        target.SetText(dialog->ShellTreeView1.SelectedPath());
+    }
 }
 
 void TMainForm::N4Click() {

@@ -126,6 +126,8 @@ private:
     void CreateControls();
     void CreateMenus();
     void LoadSettings();
+    // Shows a fresh folder dialog with this caption; OK puts its path into target.
+    void PickFolder(const char* caption, ui::Edit& target);
     ui::CheckBox* SlotCheckBox(int slot);
     ui::TimePicker* SlotPicker(int slot);
 

@@ -3,8 +3,29 @@
 #include "platform/Application.h"
 
 #include <windows.h>
+#include <ole2.h>
+
+namespace {
+
+// The folder dialog's shell tree needs OLE on this thread: its context menus
+// reach the clipboard and run shell extensions.
+class OleScope {
+public:
+    OleScope() : initialized_(SUCCEEDED(::OleInitialize(nullptr))) {}
+    ~OleScope() {
+        if (initialized_) ::OleUninitialize();
+    }
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+
+private:
+    bool initialized_;
+};
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const OleScope ole;
     zelvo::ui::Application& app = zelvo::ui::Application::Instance();
     app.SetTitle(zelvo::kApplicationTitle);
     app.Initialize();

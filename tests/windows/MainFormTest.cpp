@@ -131,10 +131,14 @@ TEST_F(MainFormTest, EllipsisButtonsSitInsideTheEditsAndReportTheirClicks) {
     }
 
     // A click reaches the form as the edit's notification, through the panel.
+    // It stops here: the folder dialog it opens is tested with the shell tree.
     struct Probe : TMainForm {
         int sourceClicks = 0;
         void OnCommand(WORD id, WORD code, HWND control) override {
-            if (id == kSourceEditId && code == ui::kEditButtonClicked) ++sourceClicks;
+            if (id == kSourceEditId && code == ui::kEditButtonClicked) {
+                ++sourceClicks;
+                return;
+            }
             TMainForm::OnCommand(id, code, control);
         }
     };

@@ -1,0 +1,226 @@
+// The folder dialog as built, and the main window's two ellipsis buttons
+// that use it.
+#include "Main.h"
+#include "SelDir.h"
+#include "TreeHost.h"
+#include "windows/WindowTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelvo::test {
+namespace {
+
+constexpr char kComputer[] = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
+constexpr UINT kSoonMs = 50;
+
+std::string DesktopDirectory() {
+    char path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path))
+               ? path
+               : "";
+}
+
+// Left, top, width, height in the parent's client coordinates.
+std::vector<LONG> PlaceOf(const ui::Window& window) {
+    const RECT r = window.ParentRect();
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+int ThreadWindowsOfClass(const char* className) {
+    int count = 0;
+    for (HWND hwnd : ui::ThreadWindows()) {
+        char name[64] = {};
+        ::GetClassNameA(hwnd, name, sizeof name);
+        if (std::string(name) == className) ++count;
+    }
+    return count;
+}
+
+class SelDirTest : public ::testing::Test {
+protected:
+    RecordingReporter reporter;
+    ui::ScopedReporter scoped{reporter};
+};
+
+TEST_F(SelDirTest, LayoutAtCreation) {
+    TSelDirForm form;
+    EXPECT_EQ(SelDirForm, &form);
+    EXPECT_EQ(form.Text(), "浏览文件夹");
+    EXPECT_EQ(PlaceOf(form), (std::vector<LONG>{502, 267, 449, 310}));
+    EXPECT_TRUE(::GetWindowLongPtrA(form.Handle(), GWL_STYLE) & WS_THICKFRAME);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(form.DialogResult, "");
+
+    const SIZE client = form.ClientSize();
+    EXPECT_EQ(client.cx, 441);
+    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (std::vector<LONG>{0, 0, client.cx, client.cy - 45}));
+    EXPECT_EQ(PlaceOf(form.Panel1), (std::vector<LONG>{0, client.cy - 45, client.cx, 45}));
+    EXPECT_EQ(PlaceOf(form.OKBitBtn), (std::vector<LONG>{256, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (std::vector<LONG>{336, 10, 65, 25}));
+    EXPECT_EQ(form.OKBitBtn.Text(), "确 定");
+    EXPECT_EQ(form.CloseBitBtn.Text(), "取 消");
+    for (const ui::Button* button : {&form.OKBitBtn, &form.CloseBitBtn}) {
+        EXPECT_EQ(::GetWindowLongPtrA(button->Handle(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+    }
+
+    // Tab order: the tree, then CloseBitBtn before OKBitBtn.
+    const HWND tree = form.ShellTreeView1.Handle();
+    EXPECT_EQ(::GetNextDlgTabItem(form.Handle(), tree, FALSE), form.CloseBitBtn.Handle());
+    EXPECT_EQ(::GetNextDlgTabItem(form.Handle(), form.CloseBitBtn.Handle(), FALSE), form.OKBitBtn.Handle());
+
+    // The desktop, expanded and selected.
+    const HTREEITEM root = TreeView_GetRoot(tree);
+    EXPECT_EQ(TreeView_GetSelection(tree), root);
+    EXPECT_TRUE(TreeView_GetItemState(tree, root, TVIS_EXPANDED) & TVIS_EXPANDED);
+    EXPECT_EQ(form.ShellTreeView1.SelectedPath(), DesktopDirectory());
+}
+
+TEST_F(SelDirTest, ResizingGivesTheChangeToTheTree) {
+    TSelDirForm form;
+    form.SetBounds(502, 267, 449 + 120, 310 + 90);
+    const SIZE client = form.ClientSize();
+    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (std::vector<LONG>{0, 0, client.cx, client.cy - 45}));
+    EXPECT_EQ(PlaceOf(form.Panel1), (std::vector<LONG>{0, client.cy - 45, client.cx, 45}));
+    EXPECT_EQ(PlaceOf(form.OKBitBtn), (std::vector<LONG>{256, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (std::vector<LONG>{336, 10, 65, 25}));
+}
+
+TEST_F(SelDirTest, OnlyOkGivesTheResultAndEnterOrEscapeCloseNothing) {
+    TSelDirForm form;
+    {
+        SoonAction ok(kSoonMs, [&] { form.OKBitBtn.Click(); });
+        form.ShowModal();
+    }
+    EXPECT_EQ(form.DialogResult, "mrOK");
+    EXPECT_FALSE(form.Visible());
+    {
+        SoonAction closeBox(kSoonMs, [&] { ::SendMessageA(form.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); });
+        form.ShowModal();
+    }
+    EXPECT_EQ(form.DialogResult, "");
+
+    form.DialogResult = TSelDirForm::kResultOk;
+    bool stillOpen = false;
+    {
+        SoonAction keys(kSoonMs, [&] {
+            const HWND tree = form.ShellTreeView1.Handle();
+            ::SetFocus(tree);
+            for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+                ::PostMessageA(tree, WM_KEYDOWN, key, 0);
+                ::PostMessageA(tree, WM_KEYUP, key, 0);
+            }
+            ui::Application::Instance().ProcessMessages();
+            stillOpen = form.Visible() && form.ModalResult() == ui::kModalNone;
+            form.CloseBitBtn.Click();
+        });
+        form.ShowModal();
+    }
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(form.DialogResult, "");
+}
+
+TEST_F(SelDirTest, RefusedRenameShowsTheUniformErrorBox) {
+    TempTree temp;
+    temp.Folder("mine");
+    temp.Folder("theirs");
+    TSelDirForm form;
+    const HWND tree = form.ShellTreeView1.Handle();
+    const HTREEITEM item = form.ShellTreeView1.Shell().Select(temp / "mine");
+    ASSERT_NE(item, nullptr);
+    ::SetFocus(tree);
+    const auto edit = reinterpret_cast<HWND>(
+        ::SendMessageA(tree, TVM_EDITLABELA, 0, reinterpret_cast<LPARAM>(item)));
+    ASSERT_NE(edit, nullptr);
+    ::SetWindowTextA(edit, "theirs");
+    ::SendMessageA(tree, TVM_ENDEDITLABELNOW, FALSE, 0);
+    ui::Application::Instance().ProcessMessages();
+    EXPECT_EQ(reporter.errors, (std::vector<std::string>{"Rename to theirs failed"}));
+    EXPECT_TRUE(IsDirectory(temp / "mine"));
+    EXPECT_EQ(form.ShellTreeView1.SelectedPath(), temp / "mine");
+}
+
+class PickFolderTest : public SelDirTest {
+protected:
+    void SetUp() override {
+        ui::Application::Instance().SetTitle(kApplicationTitle);
+        main = std::make_unique<TMainForm>();
+    }
+    void TearDown() override {
+        main.reset();
+        EXPECT_EQ(SelDirForm, nullptr);
+        EXPECT_EQ(ThreadWindowsOfClass(TSelDirForm::kClassName), 0) << "a folder dialog outlived its use";
+    }
+
+    // Clicks the ellipsis button of the edit; `inDialog` runs while the
+    // dialog is up and must close it.
+    void PickWith(ui::EditWithButton& edit, const std::function<void(TSelDirForm&)>& inDialog) {
+        SoonAction soon(kSoonMs, [&] {
+            ASSERT_NE(SelDirForm, nullptr);
+            caption = SelDirForm->Text();
+            openedAt = SelDirForm->ShellTreeView1.SelectedPath();
+            inDialog(*SelDirForm);
+            // A failed check above must not leave the dialog waiting.
+            if (SelDirForm && SelDirForm->ModalResult() == ui::kModalNone) SelDirForm->CloseBitBtn.Click();
+        });
+        ::SendMessageA(edit.ButtonHandle(), BM_CLICK, 0, 0);
+        EXPECT_TRUE(soon.fired);
+    }
+
+    std::unique_ptr<TMainForm> main;
+    std::string caption;
+    std::string openedAt;
+};
+
+TEST_F(PickFolderTest, OkPutsTheSelectedFolderIntoTheField) {
+    TempTree temp;
+    temp.Folder("picked");
+    main->SourceEdit.SetText(temp.Path());
+    PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
+        dialog.ShellTreeView1.Shell().Select(temp / "picked");
+        dialog.OKBitBtn.Click();
+    });
+    EXPECT_EQ(caption, "选择源目录");
+    // The field's own path plays no part in where the tree opens.
+    EXPECT_EQ(openedAt, DesktopDirectory());
+    EXPECT_EQ(main->SourceEdit.Text(), temp / "picked");
+
+    PickWith(main->DesEdit, [&](TSelDirForm& dialog) { dialog.OKBitBtn.Click(); });
+    EXPECT_EQ(caption, "选择目的目录");
+    EXPECT_EQ(main->DesEdit.Text(), DesktopDirectory());
+}
+
+TEST_F(PickFolderTest, VirtualFolderGivesItsDisplayName) {
+    std::string label;
+    PickWith(main->DesEdit, [&](TSelDirForm& dialog) {
+        const HTREEITEM computer = dialog.ShellTreeView1.Shell().Select(kComputer);
+        ASSERT_NE(computer, nullptr);
+        label = ItemLabel(dialog.ShellTreeView1.Handle(), computer);
+        dialog.OKBitBtn.Click();
+    });
+    EXPECT_FALSE(label.empty());
+    EXPECT_EQ(main->DesEdit.Text(), label);
+}
+
+TEST_F(PickFolderTest, CancelOrCloseBoxKeepsTheField) {
+    TempTree temp;
+    temp.Folder("other");
+    main->SourceEdit.SetText("D:\\kept");
+    PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
+        dialog.ShellTreeView1.Shell().Select(temp / "other");
+        dialog.CloseBitBtn.Click();
+    });
+    EXPECT_EQ(main->SourceEdit.Text(), "D:\\kept");
+    PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
+        dialog.ShellTreeView1.Shell().Select(temp / "other");
+        ::SendMessageA(dialog.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+    EXPECT_EQ(main->SourceEdit.Text(), "D:\\kept");
+}
+
+}  // namespace
+}  // namespace zelvo::test
