@@ -160,6 +160,22 @@ TEST_F(SettingsFileTest, EmptySourceSavesEmptyAndTheNextStartShowsTheDefault) {
     EXPECT_EQ(next->DesEdit.Text(), "d:\\目的目录");
 }
 
+// The edit holds and the save writes a path of any length; a load sees only
+// the first 2047 bytes of it.
+TEST_F(SettingsFileTest, LongPathIsSavedWholeAndReloadsCut) {
+    std::string longPath = "d:\\";
+    while (longPath.size() < 3000) longPath += "long\\";
+    auto form = Start();
+    form->SourceEdit.SetText(longPath);
+    form->SaveBitBtn.Click();
+    EXPECT_TRUE(reporter.errors.empty());
+    const std::string file = ScratchDir::Read(Ini());
+    EXPECT_NE(file.find("SourceDir=" + longPath + "\r\nDestinationDir="), std::string::npos);
+    EXPECT_NE(file.find("DayTime3=09:03:05\r\n"), std::string::npos);
+    form.reset();
+    EXPECT_EQ(Start()->SourceEdit.Text(), longPath.substr(0, 2047));
+}
+
 TEST_F(SettingsFileTest, BadDayTimeIsReportedAfterWhatWasReadBeforeItShows) {
     std::vector<std::string> shownAtTheBox;
     reporter.onBox = [&] {
