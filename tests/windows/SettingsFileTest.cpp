@@ -19,6 +19,7 @@ namespace zelvo {
 namespace {
 
 using test::ScratchDir;
+using Strings = std::vector<std::string>;
 
 // A registrar whose outcome the test decides; `during` runs while the save
 // is between its writes, where the switch is handled.
@@ -35,12 +36,22 @@ public:
     }
     bool refuse = false;
     std::function<void()> during;
-    std::vector<std::string> registered;
-    std::vector<std::string> unregistered;
+    Strings registered;
+    Strings unregistered;
 };
 
 std::string TimeText(const ui::TimePicker& picker) {
     return FormatDateTime(kTimeFormat, picker.Value(), FormatSettings());
+}
+
+// The three schedule rows, each as "on|off enabled|disabled hh:mm:ss".
+Strings Rows(const TMainForm& form) {
+    Strings rows;
+    for (const SlotState& slot : form.ReadSettings().slots) {
+        rows.push_back(std::string(slot.checked ? "on" : "off") + (slot.pickerEnabled ? " enabled " : " disabled ") +
+                       FormatDateTime(kTimeFormat, slot.time, FormatSettings()));
+    }
+    return rows;
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -99,15 +110,8 @@ TEST_F(SettingsFileTest, HandEditedFileShowsInTheControls) {
     EXPECT_FALSE(form->AutoRunCheckBox.Checked());
     EXPECT_EQ(form->State(), ui::WindowState::Normal);
 
-    EXPECT_TRUE(form->CheckBox1.Checked());
-    EXPECT_TRUE(form->DateTimePicker1.Enabled());
-    EXPECT_EQ(TimeText(form->DateTimePicker1), "09:03:05");  // the clock at loading
-    EXPECT_TRUE(form->CheckBox2.Checked());
-    EXPECT_TRUE(form->DateTimePicker2.Enabled());
-    EXPECT_EQ(TimeText(form->DateTimePicker2), "07:05:09");
-    EXPECT_FALSE(form->CheckBox3.Checked());
-    EXPECT_FALSE(form->DateTimePicker3.Enabled());
-    EXPECT_EQ(TimeText(form->DateTimePicker3), "23:59:59");
+    // Row 1 at the clock's time of loading.
+    EXPECT_EQ(Rows(*form), (Strings{"on enabled 09:03:05", "on enabled 07:05:09", "off disabled 23:59:59"}));
     EXPECT_TRUE(reporter.errors.empty());
 }
 
@@ -128,20 +132,15 @@ TEST_F(SettingsFileTest, SaveWritesWhatTheControlsShowAndTheNextStartShowsIt) {
     EXPECT_EQ(registrar.unregistered[0], kApplicationTitle);
 
     const SettingsState saved = form->ReadSettings();
+    const Strings savedRows = Rows(*form);
     form.reset();
     clock.Set({test::At(18, 0, 0)});
-    const SettingsState next = Start()->ReadSettings();
-    EXPECT_EQ(next.sourceDir, saved.sourceDir);
-    EXPECT_EQ(next.destinationDir, saved.destinationDir);
-    EXPECT_EQ(next.overwrite, saved.overwrite);
-    EXPECT_EQ(next.autoRun, saved.autoRun);
-    for (int row = 0; row < kSlotCount; ++row) {
-        EXPECT_EQ(next.slots[row].checked, saved.slots[row].checked) << row;
-        EXPECT_EQ(next.slots[row].pickerEnabled, saved.slots[row].pickerEnabled) << row;
-        EXPECT_EQ(FormatDateTime(kTimeFormat, next.slots[row].time, FormatSettings()),
-                  FormatDateTime(kTimeFormat, saved.slots[row].time, FormatSettings()))
-            << row;
-    }
+    const auto next = Start();
+    EXPECT_EQ(next->SourceEdit.Text(), saved.sourceDir);
+    EXPECT_EQ(next->DesEdit.Text(), saved.destinationDir);
+    EXPECT_FALSE(next->OverWriteCheckBox.Checked());
+    EXPECT_FALSE(next->AutoRunCheckBox.Checked());
+    EXPECT_EQ(Rows(*next), savedRows);
 }
 
 TEST_F(SettingsFileTest, EmptySourceSavesEmptyAndTheNextStartShowsTheDefault) {
@@ -177,7 +176,7 @@ TEST_F(SettingsFileTest, LongPathIsSavedWholeAndReloadsCut) {
 }
 
 TEST_F(SettingsFileTest, BadDayTimeIsReportedAfterWhatWasReadBeforeItShows) {
-    std::vector<std::string> shownAtTheBox;
+    Strings shownAtTheBox;
     reporter.onBox = [&] {
         ASSERT_NE(MainForm, nullptr);
         shownAtTheBox = {MainForm->SourceEdit.Text(), TimeText(MainForm->DateTimePicker1)};
@@ -186,21 +185,14 @@ TEST_F(SettingsFileTest, BadDayTimeIsReportedAfterWhatWasReadBeforeItShows) {
                                 "[DayPara]\r\nUserTime1=1\r\nDayTime1=08:00:00\r\n"
                                 "UserTime2=1\r\nDayTime2=7:5:9x\r\n"
                                 "UserTime3=1\r\nDayTime3=09:00:00\r\n");
-    ASSERT_EQ(reporter.errors, std::vector<std::string>{"'7:5:9x' is not a valid date and time"});
-    EXPECT_EQ(shownAtTheBox, (std::vector<std::string>{"s:\\src", "08:00:00"}));
+    ASSERT_EQ(reporter.errors, Strings{"'7:5:9x' is not a valid date and time"});
+    EXPECT_EQ(shownAtTheBox, (Strings{"s:\\src", "08:00:00"}));
 
     EXPECT_TRUE(form->AutoRunCheckBox.Checked());
     EXPECT_EQ(form->State(), ui::WindowState::Minimized);
-    EXPECT_TRUE(form->CheckBox1.Checked());
-    EXPECT_EQ(TimeText(form->DateTimePicker1), "08:00:00");
     // The failing row keeps the box just read and its initial time; the
     // next one is left as created.
-    EXPECT_TRUE(form->CheckBox2.Checked());
-    EXPECT_TRUE(form->DateTimePicker2.Enabled());
-    EXPECT_EQ(TimeText(form->DateTimePicker2), "15:47:40");
-    EXPECT_FALSE(form->CheckBox3.Checked());
-    EXPECT_TRUE(form->DateTimePicker3.Enabled());
-    EXPECT_EQ(TimeText(form->DateTimePicker3), "15:47:40");
+    EXPECT_EQ(Rows(*form), (Strings{"on enabled 08:00:00", "on enabled 15:47:40", "off enabled 15:47:40"}));
 }
 
 TEST_F(SettingsFileTest, AutoRunOneStartsInTheMinimizedApplication) {
@@ -242,7 +234,7 @@ TEST_F(SettingsFileTest, RefusedWriteStopsTheSaveAndKeepsTheKeysBeforeIt) {
     form->SaveBitBtn.Click();
     ASSERT_TRUE(lock && lock->Held());
     lock.reset();
-    EXPECT_EQ(reporter.errors, std::vector<std::string>{"Unable to write to " + Ini()});
+    EXPECT_EQ(reporter.errors, Strings{"Unable to write to " + Ini()});
     EXPECT_EQ(ScratchDir::Read(Ini()),
               "[AppPara]\r\nSourceDir=d:\\源目录\r\nDestinationDir=d:\\目的目录\r\nOverWriteFile=0\r\n");
 }
@@ -257,7 +249,7 @@ TEST_F(SettingsFileTest, RefusedWriteAfterTheRegistrationLeavesTheSwitchOff) {
     registrar.during = [&] { lock.emplace(Ini()); };
     form->SaveBitBtn.Click();
     lock.reset();
-    EXPECT_EQ(reporter.errors, std::vector<std::string>{"Unable to write to " + Ini()});
+    EXPECT_EQ(reporter.errors, Strings{"Unable to write to " + Ini()});
     EXPECT_FALSE(form->AutoRunCheckBox.Checked());
     EXPECT_EQ(ScratchDir::Read(Ini()).find("AutoRun"), std::string::npos);
     EXPECT_EQ(ScratchDir::Read(Ini()).find("DayPara"), std::string::npos);
