@@ -5,14 +5,19 @@
 
 #include "core/DateTime.h"
 #include "platform/Application.h"
+#include "platform/Form.h"
 #include "platform/Reporter.h"
 #include "windows/ScratchDir.h"
+#include "windows/TrayProbe.h"
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelvo::test {
@@ -117,6 +122,82 @@ private:
     }
     static inline SoonAction* current_ = nullptr;
     std::function<void()> action_;
+    UINT_PTR id_ = 0;
+};
+
+// Runs the steps one by one, `intervalMs` apart, each from inside whatever
+// message loop runs at its time (pop-up menus and modal forms included), to
+// drive windows that block the test while they are open.
+class TimedSteps {
+public:
+    TimedSteps(UINT intervalMs, std::vector<std::function<void()>> steps) : steps_(std::move(steps)) {
+        current_ = this;
+        id_ = ::SetTimer(nullptr, 0, intervalMs, &Fire);
+    }
+    ~TimedSteps() {
+        ::KillTimer(nullptr, id_);
+        current_ = nullptr;
+    }
+    TimedSteps(const TimedSteps&) = delete;
+    TimedSteps& operator=(const TimedSteps&) = delete;
+    bool Finished() const { return done == steps_.size(); }
+    std::size_t done = 0;
+
+private:
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
+        TimedSteps* self = current_;
+        if (!self || self->id_ != id || self->running_) return;
+        if (self->Finished()) {
+            ::KillTimer(nullptr, id);
+            return;
+        }
+        // A step may run a loop of its own (a box); no step starts inside it.
+        self->running_ = true;
+        self->steps_[self->done++]();
+        self->running_ = false;
+    }
+    static inline TimedSteps* current_ = nullptr;
+    std::vector<std::function<void()>> steps_;
+    UINT_PTR id_ = 0;
+    bool running_ = false;
+};
+
+// Ends, after `timeoutMs`, every nested loop that a test left running: the
+// pop-up menu, the modal forms and the boxes of this thread. The test fails
+// instead of hanging.
+class LoopGuard {
+public:
+    explicit LoopGuard(UINT timeoutMs) {
+        current_ = this;
+        id_ = ::SetTimer(nullptr, 0, timeoutMs, &Fire);
+    }
+    ~LoopGuard() {
+        ::KillTimer(nullptr, id_);
+        current_ = nullptr;
+        EXPECT_FALSE(expired) << "a menu or modal window was still open; the guard ended it";
+    }
+    LoopGuard(const LoopGuard&) = delete;
+    LoopGuard& operator=(const LoopGuard&) = delete;
+    bool expired = false;
+
+private:
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
+        ::KillTimer(nullptr, id);
+        if (!current_) return;
+        current_->expired = true;
+        ::EndMenu();
+        for (HWND hwnd : ui::ThreadWindows()) {
+            if (!::IsWindowVisible(hwnd)) continue;
+            char name[64] = {};
+            ::GetClassNameA(hwnd, name, sizeof name);
+            if (std::string(name) == "#32770") {
+                ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+            } else if (ui::Form* form = ui::Form::FromHandle(hwnd); form && form->Modal()) {
+                form->Close();
+            }
+        }
+    }
+    static inline LoopGuard* current_ = nullptr;
     UINT_PTR id_ = 0;
 };
 
