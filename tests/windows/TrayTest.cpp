@@ -4,6 +4,7 @@
 #include "About.h"
 #include "Main.h"
 #include "WindowTestSupport.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,22 @@ TEST_F(TrayTest, MinimizingFillsTheRecordAndGoesIntoTheTray) {
     // The title in GBK, zero-filled to 64 bytes.
     const std::string title = "Zelvo\xCE\xC4\xBC\xFE\xB1\xB8\xB7\xDD\xC8\xED\xBC\xFE";
     EXPECT_EQ(TipBytes(), title + std::string(64 - title.size(), '\0'));
+}
+
+TEST_F(TrayTest, TaskBarButtonAndCaptionShowTheProgramIcon) {
+    const HICON large = ui::ProgramIcon(ui::IconSize::Large);
+    const HICON small = ui::ProgramIcon(ui::IconSize::Small);
+    // The executable's own icon, not the system's stand-in.
+    EXPECT_EQ(small, ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPICON), IMAGE_ICON,
+                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                  LR_SHARED));
+    EXPECT_NE(small, ::LoadIconA(nullptr, IDI_APPLICATION));
+    EXPECT_NE(small, large);
+    // The task-bar button is the application window's, the caption the main window's.
+    for (const HWND hwnd : {app.Handle(), form->Handle()}) {
+        EXPECT_EQ(::GetClassLongPtrA(hwnd, GCLP_HICON), reinterpret_cast<LONG_PTR>(large));
+        EXPECT_EQ(::GetClassLongPtrA(hwnd, GCLP_HICONSM), reinterpret_cast<LONG_PTR>(small));
+    }
 }
 
 TEST_F(TrayTest, DoubleClickRemovesTheIconAndBringsTheWindowBackActive) {
