@@ -46,12 +46,7 @@ const std::vector<std::string>& TAboutBox::DescriptionLines() {
 std::string TAboutBox::ProductLine() { return std::string(" ") + kApplicationTitle + " V1.0"; }
 
 TAboutBox::TAboutBox() {
-    ui::FormLayout layout;
-    layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN;
-    layout.exStyle = WS_EX_DLGMODALFRAME;
-    layout.size = SIZE{kClientWidth, kClientHeight};
-    layout.sizeIsClient = true;
-    CreateForm(kClassName, kCaption, layout);
+    CreateForm(kClassName, kCaption, ui::DialogLayout(SIZE{kClientWidth, kClientHeight}));
 
     Memo1.Create(*this, kMemo1Id, DescriptionLines(), Bounds{8, 8, 345, 124}, kMemoColor);
     Panel1.Create(*this, kPanel1Id, Bounds{9, 139, 344, 97}, ui::Bevel::Lowered, ui::Bevel::Raised, 0);

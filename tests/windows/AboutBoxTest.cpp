@@ -14,24 +14,9 @@ namespace zelvo {
 namespace {
 
 using test::LoopGuard;
+using test::Place;
+using test::PlaceOf;
 using test::TimedSteps;
-using test::WindowText;
-
-struct Place {
-    int left, top, width, height;
-    bool operator==(const Place& o) const {
-        return left == o.left && top == o.top && width == o.width && height == o.height;
-    }
-};
-
-std::ostream& operator<<(std::ostream& os, const Place& p) {
-    return os << "{" << p.left << ", " << p.top << ", " << p.width << ", " << p.height << "}";
-}
-
-Place PlaceOf(const ui::Window& w) {
-    const RECT r = w.ParentRect();
-    return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
 
 // Where a label of the box sits and how large its caption is in its font.
 Place TextPlace(const ui::Window& w, POINT at) {

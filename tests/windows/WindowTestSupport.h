@@ -1,6 +1,8 @@
 // What the in-process window tests share: a reporter that records the
 // texts of the boxes instead of showing them, a scripted clock, a scratch
-// folder tree, and a counter of created windows of one class.
+// folder tree, a counter of created windows of one class, timed steps and a
+// guard for the nested loops of menus and modal windows, and the place of a
+// control.
 #pragma once
 
 #include "core/DateTime.h"
@@ -16,6 +18,7 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -96,38 +99,10 @@ private:
     HHOOK hook_ = nullptr;
 };
 
-// Runs `action` once from inside whatever message loop runs next (a timer
-// with no window, dispatched by GetMessage loops), e.g. to answer a modal box.
-class SoonAction {
-public:
-    SoonAction(UINT delayMs, std::function<void()> action) {
-        current_ = this;
-        action_ = std::move(action);
-        id_ = ::SetTimer(nullptr, 0, delayMs, &Fire);
-    }
-    ~SoonAction() {
-        ::KillTimer(nullptr, id_);
-        current_ = nullptr;
-    }
-    SoonAction(const SoonAction&) = delete;
-    SoonAction& operator=(const SoonAction&) = delete;
-    bool fired = false;
-
-private:
-    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
-        ::KillTimer(nullptr, id);
-        if (!current_ || current_->fired) return;
-        current_->fired = true;
-        current_->action_();
-    }
-    static inline SoonAction* current_ = nullptr;
-    std::function<void()> action_;
-    UINT_PTR id_ = 0;
-};
-
 // Runs the steps one by one, `intervalMs` apart, each from inside whatever
-// message loop runs at its time (pop-up menus and modal forms included), to
-// drive windows that block the test while they are open.
+// message loop runs at its time (a timer with no window, dispatched by every
+// GetMessage loop: modal forms, boxes, pop-up menus), to drive windows that
+// block the test while they are open.
 class TimedSteps {
 public:
     TimedSteps(UINT intervalMs, std::vector<std::function<void()>> steps) : steps_(std::move(steps)) {
@@ -160,6 +135,14 @@ private:
     std::vector<std::function<void()>> steps_;
     UINT_PTR id_ = 0;
     bool running_ = false;
+};
+
+// Runs `action` once from inside whatever message loop runs next, e.g. to
+// answer a modal box.
+class SoonAction : public TimedSteps {
+public:
+    SoonAction(UINT delayMs, std::function<void()> action) : TimedSteps(delayMs, {std::move(action)}) {}
+    bool Fired() const { return Finished(); }
 };
 
 // Ends, after `timeoutMs`, every nested loop that a test left running: the
@@ -200,6 +183,23 @@ private:
     static inline LoopGuard* current_ = nullptr;
     UINT_PTR id_ = 0;
 };
+
+// Left, top, width and height of a window in its parent.
+struct Place {
+    int left, top, width, height;
+    bool operator==(const Place& o) const {
+        return left == o.left && top == o.top && width == o.width && height == o.height;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Place& p) {
+    return os << "{" << p.left << ", " << p.top << ", " << p.width << ", " << p.height << "}";
+}
+
+inline Place PlaceOf(const ui::Window& w) {
+    const RECT r = w.ParentRect();
+    return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
 
 // The first visible top-level window of this thread with that class.
 inline HWND FindThreadWindow(const char* className) {
