@@ -196,6 +196,8 @@ LRESULT CALLBACK Memo::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     return ::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
+Image::~Image() { DestroyHandle(); }
+
 void Image::Create(Window& parent, int id, const Bounds& b, int bitmapResource) {
     RegisterOwnClass(kImageClass, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), false);
     CreateOwnWindow(kImageClass, std::string(), WS_CHILD | WS_VISIBLE, 0, b.left, b.top, b.width,

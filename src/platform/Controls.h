@@ -96,7 +96,6 @@ public:
     // The lines are joined with CR LF.
     void Create(Window& parent, int id, const std::vector<std::string>& lines, const Bounds& bounds,
                 COLORREF background);
-    COLORREF Background() const { return background_; }
     // The answer to the WM_CTLCOLORSTATIC that its parent gets for it.
     LRESULT CtlColor(HDC dc) const;
 
@@ -111,6 +110,7 @@ private:
 // transparent: the colour of its bottom-left pixel lets the background show.
 class Image : public Window {
 public:
+    ~Image() override;
     void Create(Window& parent, int id, const Bounds& bounds, int bitmapResource);
     // Width and height of the picture (zero without one).
     SIZE PictureSize() const;
