@@ -4,12 +4,16 @@
 #include "Backup.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
+#include "core/ProfileFile.h"
 #include "platform/Application.h"
+#include "platform/Registry.h"
 #include "platform/Reporter.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace zelvo {
 
@@ -43,21 +47,29 @@ private:
     bool& flag_;
 };
 
-std::string ExecutableDirectory() {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string full(path, length);
-    const auto slash = full.find_last_of("\\/:");
-    return slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
 
 std::string MissingDirectoryText(const std::string& path) { return "目录[" + path + "]不存在!"; }
 
-TMainForm::TMainForm(Clock clock)
+std::string ModuleFileName() {
+    // The result is cut short (and not always terminated) when the buffer is too small.
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) return std::string(path.data(), length);
+        path.resize(path.size() * 2);
+    }
+}
+
+TMainForm::TMainForm(Clock clock, MainFormSite site)
     : Timer1(*this, kTimer1Id, kTimer1Interval),
       clock_(std::move(clock)),
+      site_(std::move(site)),
       formatSettings_(FormatSettings::FromLocale()),
       scheduler_(formatSettings_) {
     ui::FormLayout layout;
@@ -145,14 +157,24 @@ ui::TimePicker* TMainForm::SlotPicker(int slot) {
 
 void TMainForm::FormCreate() {
     ui::Application::Instance().OnMinimize = [this] { MinimizeToTray(); };
-    AppPath = ExecutableDirectory();
+    AppPath = DirectoryOf(site_.exePath());
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
     LoadSettings();
 }
 
 void TMainForm::LoadSettings() {
-    // Hook of the settings issue: reads SetFile.ini in AppPath into the
-    // controls through ApplySettings. Nothing is loaded yet.
+    SettingsState state;
+    // A bad DayTimeN ends the load at its slot; what was read before it is
+    // shown first, then the failure, and the program starts all the same.
+    std::exception_ptr failure;
+    try {
+        const ProfileFile SettingsIni(AppPath + kSettingsFileName);
+        zelvo::LoadSettings(SettingsIni, state, clock_, formatSettings_);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    ApplySettings(state);
+    if (failure) ui::ReportHandlerFailure(failure);
 }
 
 void TMainForm::FormDestroy() {
@@ -161,7 +183,19 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::SaveBitBtnClick() {
-    // Hook of the settings issue: writes ReadSettings() to SetFile.ini in AppPath.
+    SettingsState state = ReadSettings();
+    RunKeyRegistrar runKey;
+    StartupRegistrar& registrar = site_.registrar ? *site_.registrar : runKey;
+    ProfileFile SettingsIni(AppPath + kSettingsFileName);
+    // A refused registration has cleared the switch by the time a later
+    // refused write stops the save; the box shows it either way.
+    try {
+        SaveSettings(SettingsIni, state, registrar, kApplicationTitle, site_.exePath(), formatSettings_);
+    } catch (...) {
+        AutoRunCheckBox.SetChecked(state.autoRun);
+        throw;
+    }
+    AutoRunCheckBox.SetChecked(state.autoRun);
 }
 
 void TMainForm::SourceEditEditButtons0Click() {

@@ -10,6 +10,7 @@
 #include "platform/Form.h"
 #include "platform/TrayIcon.h"
 
+#include <functional>
 #include <string>
 
 namespace zelvo {
@@ -29,6 +30,21 @@ extern ui::NotifyIconRecord TrayIconData;
 
 // The information box text for a directory that is not there.
 std::string MissingDirectoryText(const std::string& path);
+
+// The full path of the running executable (GetModuleFileNameA).
+std::string ModuleFileName();
+
+// Where a main window keeps its settings and registers itself to start with
+// Windows. The program uses its own executable and the machine's Run key;
+// tests put the executable in a folder of their own and the registry behind
+// a registrar of their own.
+struct MainFormSite {
+    // The full path of the executable: AppPath is its directory, and the Run
+    // value starts it.
+    std::function<std::string()> exePath = ModuleFileName;
+    // Null: the Run key below HKEY_LOCAL_MACHINE.
+    StartupRegistrar* registrar = nullptr;
+};
 
 class TMainForm : public ui::Form {
 public:
@@ -70,7 +86,7 @@ public:
     static constexpr UINT kTimer1Interval = 1000;
 
     // The clock is read anew at every use; tests pass a scripted one.
-    explicit TMainForm(Clock clock = NowLocal);
+    explicit TMainForm(Clock clock = NowLocal, MainFormSite site = MainFormSite());
     ~TMainForm() override;
 
     ui::PageControl PageControl1;
@@ -142,6 +158,7 @@ private:
     ui::TimePicker* SlotPicker(int slot);
 
     Clock clock_;
+    MainFormSite site_;
     FormatSettings formatSettings_;
     SlotScheduler scheduler_;
     bool runOpen_ = false;

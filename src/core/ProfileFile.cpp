@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace zelvo {
 
 namespace {
@@ -30,10 +32,13 @@ ProfileFile::ProfileFile(std::string path) : path_(FullPath(path)) {}
 
 std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) const {
-    char buffer[kValueBufferSize];
+    // Wine cuts a value that does not fit after its last whole double-byte
+    // character but counts the buffer as full, leaving the byte after the
+    // cut unwritten; the zeroed buffer ends the value there instead.
+    char buffer[kValueBufferSize] = {};
     const DWORD length = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
                                                    buffer, kValueBufferSize, path_.c_str());
-    return std::string(buffer, length);
+    return std::string(buffer, ::strnlen(buffer, length));
 }
 
 void ProfileFile::WriteString(const std::string& section, const std::string& key,

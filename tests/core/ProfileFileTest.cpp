@@ -49,6 +49,34 @@ TEST_F(ProfileFileTest, OnlyTheFirst2047BytesOfAValueAreSeen) {
     EXPECT_EQ(ini.ReadString("AppPara", "SourceDir"), longValue.substr(0, 2047));
 }
 
+// Cut inside a double-byte character, the value ends before it, never with a
+// stray byte after the cut.
+TEST_F(ProfileFileTest, LongGbkValueIsCutAtAWholeCharacter) {
+    std::string longValue;
+    for (int i = 0; i < 1500; ++i) longValue += "源";
+    const ProfileFile ini(folder.NewFileWith("gbk", "[AppPara]\r\nSourceDir=" + longValue + "\r\n"));
+    const std::string seen = ini.ReadString("AppPara", "SourceDir");
+    EXPECT_GE(seen.size(), 2046u);
+    EXPECT_LE(seen.size(), 2047u);
+    EXPECT_EQ(longValue.compare(0, seen.size(), seen), 0);
+}
+
+// A hand-edited file may repeat a key or a section: the first one counts, and
+// a write replaces that one, so what is written is what the next read sees.
+TEST_F(ProfileFileTest, FirstOfRepeatedKeysAndSectionsCountsForReadAndWrite) {
+    const std::string path = folder.NewFileWith("repeated",
+                                                "[AppPara]\r\nSourceDir=first\r\nsourcedir=second\r\n"
+                                                "[DayPara]\r\nUserTime1=1\r\n"
+                                                "[appPara]\r\nSourceDir=third\r\nDestinationDir=later\r\n");
+    ProfileFile ini(path);
+    EXPECT_EQ(ini.ReadString("AppPara", "SourceDir"), "first");
+    ini.WriteString("AppPara", "SourceDir", "new");
+    ini.WriteString("AppPara", "DestinationDir", "dest");
+    EXPECT_EQ(ini.ReadString("AppPara", "SourceDir"), "new");
+    EXPECT_EQ(ini.ReadString("AppPara", "DestinationDir"), "dest");
+    EXPECT_EQ(ProfileFile(path).ReadString("DayPara", "UserTime1"), "1");
+}
+
 TEST_F(ProfileFileTest, WrittenValuesReadBackUnchanged) {
     const std::string path = folder.NewFile("roundtrip");
     ProfileFile ini(path);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -168,6 +169,28 @@ protected:
         ::SendMessageA(Control(TMainForm::kStatusBar1Id), SB_GETTEXTA, 0, buffer.Address());
         return buffer.Read().c_str();
     }
+
+    bool Checked(int id) const { return ::SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+    // A picker's time as "hh:mm:ss".
+    std::string PickerTime(int id) {
+        RemoteBuffer remote(process.hProcess, sizeof(SYSTEMTIME));
+        ::SendMessageA(Control(id), DTM_GETSYSTEMTIME, 0, remote.Address());
+        SYSTEMTIME at{};
+        remote.Read().copy(reinterpret_cast<char*>(&at), sizeof at);
+        char text[16];
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u", at.wHour, at.wMinute, at.wSecond);
+        return text;
+    }
+
+    // A click as the user's: the handler has run when this returns, unless
+    // it opened a box, which would hold it up to the time-out.
+    void Press(int id) {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutA(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
+    }
+
+    std::string SettingsFile() const { return folder + "\\SetFile.ini"; }
 
     // Sets a picker to a local time `secondsAhead` from now and ticks its box.
     SYSTEMTIME ArmSlot(int checkBoxId, int pickerId, int secondsAhead) {

@@ -131,6 +131,8 @@ TEST_F(MainFormTest, EllipsisButtonsSitInsideTheEditsAndReportTheirClicks) {
 }
 
 TEST_F(MainFormTest, TabOrderFollowsTheRowsThenThePanel) {
+    // Rows switched off have their pickers disabled, which the cycle skips.
+    for (ui::CheckBox* box : {&form->CheckBox1, &form->CheckBox2, &form->CheckBox3}) box->Click();
     const std::vector<HWND> expected = {
         form->CheckBox1.Handle(),         form->DateTimePicker1.Handle(), form->CheckBox2.Handle(),
         form->DateTimePicker2.Handle(),   form->CheckBox3.Handle(),       form->DateTimePicker3.Handle(),
@@ -156,17 +158,25 @@ TEST_F(MainFormTest, TabOrderFollowsTheRowsThenThePanel) {
     EXPECT_FALSE(::GetWindowLongPtrA(form->SourceEdit.ButtonHandle(), GWL_STYLE) & WS_TABSTOP);
 }
 
-TEST_F(MainFormTest, InitialStateBeforeSettingsAreLoaded) {
-    EXPECT_EQ(form->SourceEdit.Text(), "");
-    EXPECT_EQ(form->DesEdit.Text(), "");
+// No SetFile.ini beside the test executable: the defaults, every row off at
+// the time of loading.
+TEST_F(MainFormTest, StateAfterLoadingWithoutASettingsFile) {
+    test::ScriptedClock clock;
+    clock.Set({test::At(9, 3, 5)});
+    form.reset();
+    form = std::make_unique<TMainForm>(clock.AsClock());
+    EXPECT_EQ(form->SourceEdit.Text(), "d:\\源目录");
+    EXPECT_EQ(form->DesEdit.Text(), "d:\\目的目录");
     for (const ui::CheckBox* box : {&form->CheckBox1, &form->CheckBox2, &form->CheckBox3,
                                     &form->OverWriteCheckBox, &form->AutoRunCheckBox}) {
         EXPECT_FALSE(box->Checked());
     }
     for (const ui::TimePicker* picker : {&form->DateTimePicker1, &form->DateTimePicker2, &form->DateTimePicker3}) {
-        EXPECT_TRUE(picker->Enabled());
-        EXPECT_EQ(FormatDateTime(kTimeFormat, picker->Value(), FormatSettings()), "15:47:40");
+        EXPECT_FALSE(picker->Enabled());
+        EXPECT_EQ(FormatDateTime(kTimeFormat, picker->Value(), FormatSettings()), "09:03:05");
     }
+    EXPECT_EQ(form->State(), ui::WindowState::Normal);
+    EXPECT_TRUE(reporter.errors.empty());
     EXPECT_TRUE(form->Timer1.Enabled());
     EXPECT_EQ(form->Timer1.Interval(), 1000u);
     // AppPath is the directory of the running executable, with the separator.
@@ -178,6 +188,7 @@ TEST_F(MainFormTest, InitialStateBeforeSettingsAreLoaded) {
 }
 
 TEST_F(MainFormTest, CheckBoxClickEnablesItsRowPickerExactlyWhenChecked) {
+    form->DateTimePicker1.SetEnabled(true);  // all rows start disabled: unchecked
     form->CheckBox2.Click();
     EXPECT_TRUE(form->CheckBox2.Checked());
     EXPECT_TRUE(form->DateTimePicker2.Enabled());
@@ -186,10 +197,11 @@ TEST_F(MainFormTest, CheckBoxClickEnablesItsRowPickerExactlyWhenChecked) {
     EXPECT_FALSE(form->DateTimePicker2.Enabled());
     // Other rows are untouched.
     EXPECT_TRUE(form->DateTimePicker1.Enabled());
-    EXPECT_TRUE(form->DateTimePicker3.Enabled());
+    EXPECT_FALSE(form->DateTimePicker3.Enabled());
     form->CheckBox2.Click();
     EXPECT_TRUE(form->DateTimePicker2.Enabled());
     form->CheckBox3.Click();
+    EXPECT_TRUE(form->DateTimePicker3.Enabled());
     form->CheckBox3.Click();
     EXPECT_FALSE(form->DateTimePicker3.Enabled());
 }
