@@ -66,6 +66,27 @@ TEST_F(TrayProgramTest, StartRequestedMinimizedGoesStraightIntoTheTray) {
     EXPECT_TRUE(EndsWithin(10000));
 }
 
+TEST_F(TrayProgramTest, AutoRunStartsInTheTray) {
+    test::ScratchDir::Write(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
+    Start(SW_SHOWNORMAL, false);
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return InTray(); }, 5000));
+    TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(WaitFor([&] { return Shown(); }, 5000));
+    EXPECT_FALSE(::IsZoomed(main));
+    ::PostMessageA(main, WM_COMMAND, TMainForm::kN1Id, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+TEST_F(TrayProgramTest, AutoRunWithAMaximizedStartShowsTheWindowMaximized) {
+    test::ScratchDir::Write(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
+    Start(SW_SHOWMAXIMIZED);
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return Shown() && ::IsZoomed(main); }, 5000));
+    ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
 TEST_F(TrayProgramTest, PopupMenuAtTheCursorAndTheAboutBoxOverTheHiddenProgram) {
     ASSERT_NE((Start(), main), nullptr);
     ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
