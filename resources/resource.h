@@ -7,6 +7,9 @@
 #define ZELVO_VERSION_BINARY 1, 0, 0, 0
 #define ZELVO_VERSION_TEXT "1.0.0.0"
 #define ZELVO_COMPANY "Zelvo Software Studio"
-#define ZELVO_COPYRIGHT "Copyright (C) 2026 Zelvo Software Studio"
-#define ZELVO_WEB_ADDRESS "http://www.zelvo.example.com"
+// The About box shows the copyright line at 120 and the addresses at 181 in a
+// panel whose inside ends at 342: in 宋体's 6-pixel cells (one per GBK byte)
+// they fit in 37 and 26 bytes.
+#define ZELVO_COPYRIGHT "版权所有 (C) 2026 Zelvo软件工作室"
+#define ZELVO_WEB_ADDRESS "http://zelvo.example.com"
 #define ZELVO_MAIL_ADDRESS "support@zelvo.example.com"

@@ -23,12 +23,7 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 TBackupForm::TBackupForm() : Timer1(*this, kTimer1Id, kTimer1Interval) {
-    ui::FormLayout layout;
-    layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN;
-    layout.exStyle = WS_EX_DLGMODALFRAME;
-    layout.size = SIZE{kClientWidth, kClientHeight};
-    layout.sizeIsClient = true;
-    CreateForm(kClassName, kCaption, layout);
+    CreateForm(kClassName, kCaption, ui::DialogLayout(SIZE{kClientWidth, kClientHeight}));
     Panel1.Create(*this, kPanel1Id, ui::Bounds{0, 0, kClientWidth, kClientHeight}, ui::Bevel::Raised,
                   ui::Bevel::Lowered, 1);
     ProgressBar1.Create(Panel1, kProgressBar1Id,

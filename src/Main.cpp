@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "About.h"
 #include "Backup.h"
 #include "SelDir.h"
 #include "core/CopyRun.h"
@@ -18,6 +19,7 @@
 namespace zelvo {
 
 TMainForm* MainForm = nullptr;
+ui::NotifyIconRecord TrayIconData{};
 
 namespace {
 
@@ -84,6 +86,7 @@ TMainForm::TMainForm(Clock clock, MainFormSite site)
 }
 
 TMainForm::~TMainForm() {
+    ui::Application::Instance().OnMinimize = nullptr;
     FormDestroy();
     DestroyHandle();
     if (MainForm == this) MainForm = nullptr;
@@ -154,7 +157,7 @@ ui::TimePicker* TMainForm::SlotPicker(int slot) {
 }
 
 void TMainForm::FormCreate() {
-    // The tray issue installs MinimizeToTray here as the application's minimize handler.
+    ui::Application::Instance().OnMinimize = [this] { MinimizeToTray(); };
     AppPath = DirectoryOf(site_.exePath());
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
     LoadSettings();
@@ -176,7 +179,8 @@ void TMainForm::LoadSettings() {
 }
 
 void TMainForm::FormDestroy() {
-    // Hook of the tray issue: removes the tray icon.
+    // As the record stands: never filled, it names no icon and removes nothing.
+    ui::NotifyIcon(NIM_DELETE, TrayIconData);
 }
 
 void TMainForm::SaveBitBtnClick() {
@@ -209,15 +213,53 @@ void TMainForm::PickFolder(const char* caption, ui::Edit& target) {
 }
 
 void TMainForm::N4Click() {
-    // Hook of the About box issue: shows the About box modally.
+    if (AboutBox) AboutBox->ShowModal();
 }
 
 void TMainForm::NAboutClick() {
-    // Hook of the About box issue: shows the About box modally.
+    if (AboutBox) AboutBox->ShowModal();
 }
 
-void TMainForm::TrayIconMessage(LPARAM) {
-    // Hook of the tray issue: double-click restores, right button opens PopupMenu1.
+void TMainForm::SetTrayIconHeader() {
+    TrayIconData.cbSize = sizeof(TrayIconData);
+    TrayIconData.hWnd = hwnd_;
+    TrayIconData.uID = kTrayIconId;
+    TrayIconData.uFlags = kTrayIconFlags;
+    TrayIconData.uCallbackMessage = kTrayCallbackMessage;
+}
+
+void TMainForm::MinimizeToTray() {
+    SetTrayIconHeader();
+    // The tray draws small icons: the 16-pixel image, not a shrunk 32-pixel one.
+    TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small);
+    ui::SetTip(TrayIconData, kApplicationTitle);
+    // Refused while an icon of this window and id exists, which then stays.
+    ui::NotifyIcon(NIM_ADD, TrayIconData);
+    ::ShowWindow(ui::Application::Instance().Handle(), SW_HIDE);
+}
+
+void TMainForm::TrayIconMessage(LPARAM mouseEvent) {
+    switch (mouseEvent) {
+    case WM_LBUTTONDBLCLK: {
+        SetTrayIconHeader();
+        ui::ClearTip(TrayIconData);
+        ui::NotifyIcon(NIM_DELETE, TrayIconData);
+        ui::Application& app = ui::Application::Instance();
+        ::ShowWindow(app.Handle(), SW_SHOW);
+        app.Restore();
+        break;
+    }
+    case WM_RBUTTONUP: {
+        // The program is not brought to the foreground: a right-click on the
+        // icon leaves active whatever window the user works in.
+        POINT at{};
+        ::GetCursorPos(&at);
+        PopupMenu1.Popup(hwnd_, at);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 void TMainForm::NCloseClick() { Close(); }

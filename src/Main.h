@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
+#include "platform/TrayIcon.h"
 
 #include <functional>
 #include <string>
@@ -19,6 +20,13 @@ inline constexpr char kApplicationTitle[] = "Zelvo文件备份软件";
 
 // The window message the tray icon sends its mouse events with.
 inline constexpr UINT kTrayCallbackMessage = 2000;
+// The tray icon's identifier and the fields its record carries.
+inline constexpr UINT kTrayIconId = 1000;
+inline constexpr UINT kTrayIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+
+// The tray icon's record, process-wide: filled by MinimizeToTray, reused for
+// the removals.
+extern ui::NotifyIconRecord TrayIconData;
 
 // The information box text for a directory that is not there.
 std::string MissingDirectoryText(const std::string& path);
@@ -122,6 +130,9 @@ public:
     void CheckBox3Click();
     void SourceEditEditButtons0Click();
     void DesEditEditButtons0Click();
+    // The application's minimize handler: the icon goes into the tray and
+    // the task-bar button away.
+    void MinimizeToTray();
     void TrayIconMessage(LPARAM mouseEvent);
 
     // The controls' state as the settings file keeps it, and back.
@@ -142,6 +153,7 @@ private:
     void CreateControls();
     void CreateMenus();
     void LoadSettings();
+    void SetTrayIconHeader();
     // Shows a fresh folder dialog with this caption; OK puts its path into target.
     void PickFolder(const char* caption, ui::Edit& target);
     ui::CheckBox* SlotCheckBox(int slot);

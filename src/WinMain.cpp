@@ -1,4 +1,5 @@
 // The program's entry: the application object, the main window, the loop.
+#include "About.h"
 #include "Main.h"
 #include "platform/Application.h"
 
@@ -31,6 +32,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     app.Initialize();
     zelvo::TMainForm mainForm;
     app.SetMainForm(&mainForm);
-    // The About box issue creates the About box here, hidden.
+    zelvo::TAboutBox aboutBox;
     return app.Run();
 }

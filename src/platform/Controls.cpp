@@ -1,5 +1,7 @@
 #include "platform/Controls.h"
 
+#include <windowsx.h>
+
 #include <stdexcept>
 
 namespace zelvo::ui {
@@ -8,7 +10,10 @@ namespace {
 
 constexpr char kPanelClass[] = "TPanel";
 constexpr char kEllipsis[] = "...";
+constexpr char kLinkLabelClass[] = "TLinkLabel";
+constexpr char kImageClass[] = "TImage";
 constexpr UINT_PTR kEditSubclassId = 1;
+constexpr UINT_PTR kMemoSubclassId = 2;
 
 // One pixel of each bevel, drawn inwards from rect, which shrinks by it.
 void DrawBevel(HDC dc, RECT& rect, Bevel bevel) {
@@ -38,6 +43,192 @@ void Control::CreateControl(Window& parent, const char* className, int id, const
 
 void Label::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds) {
     CreateControl(parent, "STATIC", id, caption, bounds, SS_LEFT | SS_NOPREFIX);
+}
+
+void Label::Create(Window& parent, int id, const std::string& caption, POINT at) {
+    CreateControl(parent, "STATIC", id, caption, Bounds{at.x, at.y, 0, 0},
+                  SS_LEFTNOWORDWRAP | SS_NOPREFIX);
+    autoSize_ = true;
+    SizeToText(*this);
+}
+
+void Label::SetCaption(const std::string& caption) {
+    SetText(caption);
+    if (autoSize_) SizeToText(*this);
+}
+
+void SizeToText(Window& window) {
+    const SIZE size = MeasureText(window.Handle(), window.Font(), window.Text(), DT_SINGLELINE);
+    ::SetWindowPos(window.Handle(), nullptr, 0, 0, size.cx, size.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LinkLabel::~LinkLabel() { DestroyHandle(); }
+
+void LinkLabel::Create(Window& parent, int id, const std::string& caption, POINT at) {
+    RegisterOwnClass(kLinkLabelClass, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), false);
+    CreateOwnWindow(kLinkLabelClass, caption, WS_CHILD | WS_VISIBLE, 0, at.x, at.y, 0, 0,
+                    parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    font_ = parent.Font();
+    LOGFONTA lf{};
+    ::GetObjectA(font_, sizeof lf, &lf);
+    lf.lfUnderline = TRUE;
+    underlinedFont_ = ScopedFont(::CreateFontIndirectA(&lf));
+    SizeToText(*this);
+}
+
+void LinkLabel::SetColor(TextColor color) {
+    if (color == color_) return;
+    color_ = color;
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void LinkLabel::SetUnderlined(bool underlined) {
+    if (underlined == underlined_) return;
+    underlined_ = underlined;
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void LinkLabel::Paint() {
+    PaintScope paint(hwnd_);
+    RECT r{};
+    ::GetClientRect(hwnd_, &r);
+    SelectScope select(paint.Get(), underlined_ ? underlinedFont_.Get() : font_);
+    ::SetBkMode(paint.Get(), TRANSPARENT);
+    ::SetTextColor(paint.Get(), color_.Resolve());
+    const std::string text = Text();
+    ::DrawTextA(paint.Get(), text.c_str(), static_cast<int>(text.size()), &r,
+                DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+}
+
+void LinkLabel::Notify(WORD code) {
+    ::SendMessageA(::GetParent(hwnd_), WM_COMMAND, MAKEWPARAM(Id(), code),
+                   reinterpret_cast<LPARAM>(hwnd_));
+}
+
+LRESULT LinkLabel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_SETCURSOR:
+        ::SetCursor(::LoadCursorA(nullptr, IDC_HAND));
+        return TRUE;
+    case WM_MOUSEMOVE:
+        if (!tracking_) {
+            // WM_MOUSELEAVE comes once per request, so it is asked for again
+            // after each leave.
+            TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd_, 0};
+            tracking_ = ::TrackMouseEvent(&track) != FALSE;
+        }
+        Notify(kLabelMouseMove);
+        return 0;
+    case WM_MOUSELEAVE:
+        tracking_ = false;
+        Notify(kLabelMouseLeave);
+        return 0;
+    case WM_LBUTTONDOWN:
+        pressed_ = true;
+        ::SetCapture(hwnd_);
+        return 0;
+    case WM_LBUTTONUP: {
+        if (!pressed_) return 0;
+        pressed_ = false;
+        ::ReleaseCapture();
+        RECT r{};
+        ::GetClientRect(hwnd_, &r);
+        const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (::PtInRect(&r, at)) Notify(kLabelClicked);
+        return 0;
+    }
+    case WM_CAPTURECHANGED:
+        pressed_ = false;
+        return 0;
+    default:
+        break;
+    }
+    return Window::HandleMessage(msg, wParam, lParam);
+}
+
+Memo::~Memo() {
+    if (hwnd_ && ::IsWindow(hwnd_)) ::RemoveWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId);
+}
+
+void Memo::Create(Window& parent, int id, const std::vector<std::string>& lines, const Bounds& bounds,
+                  COLORREF background) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
+    // No ES_AUTOHSCROLL: the lines wrap at the right edge.
+    CreateControl(parent, "EDIT", id, text, bounds,
+                  WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE);
+    background_ = background;
+    brush_ = ScopedBrush(::CreateSolidBrush(background));
+    ::SetWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId, 0);
+}
+
+LRESULT Memo::CtlColor(HDC dc) const {
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, background_);
+    return reinterpret_cast<LRESULT>(brush_.Get());
+}
+
+LRESULT CALLBACK Memo::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR) {
+    switch (msg) {
+    case WM_GETDLGCODE: {
+        // A multi-line edit asks for every key, and in a dialog it turns
+        // Escape into WM_CLOSE of its parent. Nothing can be typed here, so
+        // these keys go to the form instead.
+        LRESULT code = ::DefSubclassProc(hwnd, msg, wParam, lParam);
+        const MSG* key = reinterpret_cast<const MSG*>(lParam);
+        if (key && key->message == WM_KEYDOWN &&
+            (key->wParam == VK_RETURN || key->wParam == VK_ESCAPE || key->wParam == VK_TAB)) {
+            code &= ~DLGC_WANTALLKEYS;
+        }
+        return code & ~DLGC_WANTTAB;
+    }
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(hwnd, &SubclassProc, kMemoSubclassId);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+Image::~Image() { DestroyHandle(); }
+
+void Image::Create(Window& parent, int id, const Bounds& b, int bitmapResource) {
+    RegisterOwnClass(kImageClass, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), false);
+    CreateOwnWindow(kImageClass, std::string(), WS_CHILD | WS_VISIBLE, 0, b.left, b.top, b.width,
+                    b.height, parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    bitmap_ = ScopedBitmap(static_cast<HBITMAP>(::LoadImageA(
+        ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapResource), IMAGE_BITMAP, 0, 0, 0)));
+}
+
+SIZE Image::PictureSize() const {
+    BITMAP info{};
+    if (!bitmap_.Get() || !::GetObjectA(bitmap_.Get(), sizeof info, &info)) return SIZE{0, 0};
+    return SIZE{info.bmWidth, info.bmHeight};
+}
+
+void Image::Paint() {
+    PaintScope paint(hwnd_);
+    const SIZE size = PictureSize();
+    if (size.cx == 0) return;
+    MemoryDC source(paint.Get());
+    SelectScope select(source.Get(), bitmap_.Get());
+    const COLORREF transparent = ::GetPixel(source.Get(), 0, size.cy - 1);
+    ::GdiTransparentBlt(paint.Get(), 0, 0, size.cx, size.cy, source.Get(), 0, 0, size.cx, size.cy,
+                        transparent);
+}
+
+LRESULT Image::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_PAINT) {
+        Paint();
+        return 0;
+    }
+    return Window::HandleMessage(msg, wParam, lParam);
 }
 
 void Button::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds,

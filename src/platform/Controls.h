@@ -28,6 +28,99 @@ protected:
 class Label : public Control {
 public:
     void Create(Window& parent, int id, const std::string& caption, const Bounds& bounds);
+    // A label that sizes itself to its caption (one line), now and at each SetCaption.
+    void Create(Window& parent, int id, const std::string& caption, POINT at);
+    void SetCaption(const std::string& caption);
+
+private:
+    bool autoSize_ = false;
+};
+
+// Sizes a window to its text drawn on one line in its font.
+void SizeToText(Window& window);
+
+// A text colour as labels keep it: a fixed one, or one of the system's
+// colours, looked up at each painting so it follows the user's scheme.
+class TextColor {
+public:
+    static TextColor Rgb(COLORREF rgb) { return TextColor(rgb, -1); }
+    static TextColor System(int index) { return TextColor(0, index); }
+    COLORREF Resolve() const { return system_ >= 0 ? ::GetSysColor(system_) : rgb_; }
+    bool operator==(const TextColor& o) const { return rgb_ == o.rgb_ && system_ == o.system_; }
+    bool operator!=(const TextColor& o) const { return !(*this == o); }
+
+private:
+    TextColor(COLORREF rgb, int system) : rgb_(system >= 0 ? 0 : rgb), system_(system) {}
+    COLORREF rgb_;
+    int system_;
+};
+
+// Notification codes of the WM_COMMAND a LinkLabel sends its parent (its id
+// and handle): a click (button pressed and released over it), the mouse
+// moving over it, and the mouse leaving it.
+inline constexpr WORD kLabelClicked = STN_CLICKED;
+inline constexpr WORD kLabelMouseMove = 0x7F02;
+inline constexpr WORD kLabelMouseLeave = 0x7F03;
+
+// A one-line label of the program's own that reports clicks and the mouse
+// passing over it, shows the hand cursor, and has a settable colour and
+// underline. It sizes itself to its text.
+class LinkLabel : public Window {
+public:
+    ~LinkLabel() override;
+    void Create(Window& parent, int id, const std::string& caption, POINT at);
+    TextColor Color() const { return color_; }
+    void SetColor(TextColor color);
+    bool Underlined() const { return underlined_; }
+    void SetUnderlined(bool underlined);
+
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void Paint();
+    void Notify(WORD code);
+    TextColor color_ = TextColor::System(COLOR_WINDOWTEXT);
+    bool underlined_ = false;
+    bool tracking_ = false;
+    bool pressed_ = false;
+    ScopedFont underlinedFont_;
+};
+
+// A read-only multi-line text: word-wrapped, no scroll bars, with a
+// background colour of its own. Its text can be selected and copied. Enter,
+// Escape and Tab are left to the form, as in a dialog of static texts.
+class Memo : public Control {
+public:
+    ~Memo() override;
+    // The lines are joined with CR LF.
+    void Create(Window& parent, int id, const std::vector<std::string>& lines, const Bounds& bounds,
+                COLORREF background);
+    // The answer to the WM_CTLCOLORSTATIC that its parent gets for it.
+    LRESULT CtlColor(HDC dc) const;
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR data);
+    COLORREF background_ = 0;
+    ScopedBrush brush_;
+};
+
+// A picture from a bitmap resource, drawn at the top-left of its box and
+// transparent: the colour of its bottom-left pixel lets the background show.
+class Image : public Window {
+public:
+    ~Image() override;
+    void Create(Window& parent, int id, const Bounds& bounds, int bitmapResource);
+    // Width and height of the picture (zero without one).
+    SIZE PictureSize() const;
+
+protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void Paint();
+    ScopedBitmap bitmap_;
 };
 
 class Button : public Control {

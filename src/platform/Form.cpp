@@ -15,6 +15,15 @@ void CenterOnScreen(HWND hwnd) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+FormLayout DialogLayout(SIZE client) {
+    FormLayout layout;
+    layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN;
+    layout.exStyle = WS_EX_DLGMODALFRAME;
+    layout.size = client;
+    layout.sizeIsClient = true;
+    return layout;
+}
+
 Form::Form() : formFont_(CreateFormFont()) {}
 
 Form::~Form() {

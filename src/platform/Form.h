@@ -28,6 +28,10 @@ struct FormLayout {
     HMENU menu = nullptr;       // attached to the window, which then destroys it
 };
 
+// A dialog frame (caption and close box, neither sizing nor minimizing)
+// around a client area of this size.
+FormLayout DialogLayout(SIZE client);
+
 class Form : public Window {
 public:
     ~Form() override;

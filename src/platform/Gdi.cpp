@@ -1,5 +1,7 @@
 #include "platform/Gdi.h"
 
+#include "resource.h"
+
 #include <cstring>
 
 namespace zelvo::ui {
@@ -32,6 +34,16 @@ ScopedFont CreateMessageFont() {
     }
     return ScopedFont(::CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
                                     "MS Shell Dlg"));
+}
+
+HICON ProgramIcon(IconSize size) {
+    const bool small = size == IconSize::Small;
+    const int cx = ::GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
+    const int cy = ::GetSystemMetrics(small ? SM_CYSMICON : SM_CYICON);
+    HANDLE icon = ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPICON), IMAGE_ICON,
+                               cx, cy, LR_SHARED);
+    if (!icon) icon = ::LoadImageA(nullptr, IDI_APPLICATION, IMAGE_ICON, cx, cy, LR_SHARED);
+    return static_cast<HICON>(icon);
 }
 
 SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat) {

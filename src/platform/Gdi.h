@@ -51,6 +51,21 @@ private:
     HDC dc_;
 };
 
+// A memory device context compatible with another, deleted on destruction.
+class MemoryDC {
+public:
+    explicit MemoryDC(HDC compatibleWith) : dc_(::CreateCompatibleDC(compatibleWith)) {}
+    ~MemoryDC() {
+        if (dc_) ::DeleteDC(dc_);
+    }
+    MemoryDC(const MemoryDC&) = delete;
+    MemoryDC& operator=(const MemoryDC&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
 // BeginPaint/EndPaint for one WM_PAINT.
 class PaintScope {
 public:
@@ -84,6 +99,13 @@ ScopedFont CreateFormFont();
 
 // The system's message-box font (NONCLIENTMETRICS lfMessageFont).
 ScopedFont CreateMessageFont();
+
+enum class IconSize { Large, Small };
+
+// The program's icon (IDI_APPICON) at the system's large or small icon size,
+// shared and never destroyed; the system's application icon in executables
+// without it (the test programs).
+HICON ProgramIcon(IconSize size);
 
 // Width and height of a text drawn in a font, for sizing a window to its text.
 SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat = 0);

@@ -24,11 +24,8 @@ SIZE BaseUnits(HWND hwnd, HFONT font) {
 }  // namespace
 
 InformationBox::InformationBox(const std::string& text) : messageFont_(CreateMessageFont()) {
-    FormLayout layout;
-    layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    layout.exStyle = WS_EX_DLGMODALFRAME;
-    layout.size = SIZE{100, 100};
-    layout.sizeIsClient = true;
+    // Sized to the text below, once the font is known.
+    const FormLayout layout = DialogLayout(SIZE{100, 100});
     CreateForm(kClassName, kCaption, layout);
     font_ = messageFont_.Get();
 

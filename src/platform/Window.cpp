@@ -1,7 +1,7 @@
 #include "platform/Window.h"
 
+#include "platform/Gdi.h"
 #include "platform/Reporter.h"
-#include "resource.h"
 
 #include <set>
 #include <stdexcept>
@@ -90,9 +90,10 @@ void Window::RegisterOwnClass(const char* className, UINT classStyle, HBRUSH bac
     wc.hbrBackground = background;
     wc.lpszClassName = className;
     if (withIcon) {
-        // The program's icon; the system's in executables without it (tests).
-        wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
-        if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+        // Both sizes: left to itself the system shrinks the large one for
+        // captions and task-bar buttons instead of taking the 16-pixel image.
+        wc.hIcon = ProgramIcon(IconSize::Large);
+        wc.hIconSm = ProgramIcon(IconSize::Small);
     }
     if (!::RegisterClassExA(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         throw std::runtime_error(std::string("Cannot register window class ") + className);

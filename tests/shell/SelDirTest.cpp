@@ -25,12 +25,6 @@ std::string DesktopDirectory() {
                : "";
 }
 
-// Left, top, width, height in the parent's client coordinates.
-std::vector<LONG> PlaceOf(const ui::Window& window) {
-    const RECT r = window.ParentRect();
-    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
-
 int ThreadWindowsOfClass(const char* className) {
     int count = 0;
     for (HWND hwnd : ui::ThreadWindows()) {
@@ -41,27 +35,30 @@ int ThreadWindowsOfClass(const char* className) {
     return count;
 }
 
+constexpr UINT kHangMs = 20000;
+
 class SelDirTest : public ::testing::Test {
 protected:
     RecordingReporter reporter;
     ui::ScopedReporter scoped{reporter};
+    LoopGuard guard{kHangMs};
 };
 
 TEST_F(SelDirTest, LayoutAtCreation) {
     TSelDirForm form;
     EXPECT_EQ(SelDirForm, &form);
     EXPECT_EQ(form.Text(), "浏览文件夹");
-    EXPECT_EQ(PlaceOf(form), (std::vector<LONG>{502, 267, 449, 310}));
+    EXPECT_EQ(PlaceOf(form), (Place{502, 267, 449, 310}));
     EXPECT_TRUE(::GetWindowLongPtrA(form.Handle(), GWL_STYLE) & WS_THICKFRAME);
     EXPECT_FALSE(form.Visible());
     EXPECT_EQ(form.DialogResult, "");
 
     const SIZE client = form.ClientSize();
     EXPECT_EQ(client.cx, 441);
-    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (std::vector<LONG>{0, 0, client.cx, client.cy - 45}));
-    EXPECT_EQ(PlaceOf(form.Panel1), (std::vector<LONG>{0, client.cy - 45, client.cx, 45}));
-    EXPECT_EQ(PlaceOf(form.OKBitBtn), (std::vector<LONG>{256, 10, 65, 25}));
-    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (std::vector<LONG>{336, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (Place{0, 0, client.cx, client.cy - 45}));
+    EXPECT_EQ(PlaceOf(form.Panel1), (Place{0, client.cy - 45, client.cx, 45}));
+    EXPECT_EQ(PlaceOf(form.OKBitBtn), (Place{256, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (Place{336, 10, 65, 25}));
     EXPECT_EQ(form.OKBitBtn.Text(), "确 定");
     EXPECT_EQ(form.CloseBitBtn.Text(), "取 消");
     for (const ui::Button* button : {&form.OKBitBtn, &form.CloseBitBtn}) {
@@ -84,10 +81,10 @@ TEST_F(SelDirTest, ResizingGivesTheChangeToTheTree) {
     TSelDirForm form;
     form.SetBounds(502, 267, 449 + 120, 310 + 90);
     const SIZE client = form.ClientSize();
-    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (std::vector<LONG>{0, 0, client.cx, client.cy - 45}));
-    EXPECT_EQ(PlaceOf(form.Panel1), (std::vector<LONG>{0, client.cy - 45, client.cx, 45}));
-    EXPECT_EQ(PlaceOf(form.OKBitBtn), (std::vector<LONG>{256, 10, 65, 25}));
-    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (std::vector<LONG>{336, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.ShellTreeView1), (Place{0, 0, client.cx, client.cy - 45}));
+    EXPECT_EQ(PlaceOf(form.Panel1), (Place{0, client.cy - 45, client.cx, 45}));
+    EXPECT_EQ(PlaceOf(form.OKBitBtn), (Place{256, 10, 65, 25}));
+    EXPECT_EQ(PlaceOf(form.CloseBitBtn), (Place{336, 10, 65, 25}));
 }
 
 TEST_F(SelDirTest, OnlyOkGivesTheResultAndEnterOrEscapeCloseNothing) {
@@ -168,7 +165,7 @@ protected:
             if (SelDirForm && SelDirForm->ModalResult() == ui::kModalNone) SelDirForm->CloseBitBtn.Click();
         });
         ::SendMessageA(edit.ButtonHandle(), BM_CLICK, 0, 0);
-        EXPECT_TRUE(soon.fired);
+        EXPECT_TRUE(soon.Fired());
     }
 
     std::unique_ptr<TMainForm> main;

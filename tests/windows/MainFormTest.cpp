@@ -11,23 +11,9 @@
 namespace zelvo {
 namespace {
 
+using test::Place;
+using test::PlaceOf;
 using test::RecordingReporter;
-
-struct Place {
-    int left, top, width, height;
-    bool operator==(const Place& o) const {
-        return left == o.left && top == o.top && width == o.width && height == o.height;
-    }
-};
-
-std::ostream& operator<<(std::ostream& os, const Place& p) {
-    return os << "{" << p.left << ", " << p.top << ", " << p.width << ", " << p.height << "}";
-}
-
-Place PlaceOf(const ui::Window& w) {
-    const RECT r = w.ParentRect();
-    return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
 
 class MainFormTest : public ::testing::Test {
 protected:

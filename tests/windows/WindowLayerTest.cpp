@@ -133,7 +133,7 @@ TEST_F(WindowLayerTest, ErrorBoxIsThePlatformBoxWithTitleAndFullStop) {
         ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     });
     ui::SystemReporter().ShowError("目录");
-    ASSERT_TRUE(answer.fired);
+    ASSERT_TRUE(answer.Fired());
     EXPECT_EQ(seen.caption, kApplicationTitle);
     EXPECT_EQ(seen.text, "目录.");
     EXPECT_TRUE(seen.icon);
@@ -184,7 +184,7 @@ void ExpectInformationBoxClosesBy(WPARAM key) {
         ::PostMessageA(button, WM_KEYDOWN, key, 0);
     });
     ui::SystemReporter().ShowInformation(text);
-    ASSERT_TRUE(answer.fired);
+    ASSERT_TRUE(answer.Fired());
     EXPECT_EQ(seen.caption, "Information");
     EXPECT_EQ(seen.label, text);
     EXPECT_EQ(seen.button, "确定");

@@ -1,18 +1,26 @@
 // What the in-process window tests share: a reporter that records the
 // texts of the boxes instead of showing them, a scripted clock, a scratch
-// folder tree, and a counter of created windows of one class.
+// folder tree, a counter of created windows of one class, timed steps and a
+// guard for the nested loops of menus and modal windows, and the place of a
+// control.
 #pragma once
 
 #include "core/DateTime.h"
 #include "platform/Application.h"
+#include "platform/Form.h"
 #include "platform/Reporter.h"
 #include "windows/ScratchDir.h"
+#include "windows/TrayProbe.h"
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelvo::test {
@@ -91,34 +99,107 @@ private:
     HHOOK hook_ = nullptr;
 };
 
-// Runs `action` once from inside whatever message loop runs next (a timer
-// with no window, dispatched by GetMessage loops), e.g. to answer a modal box.
-class SoonAction {
+// Runs the steps one by one, `intervalMs` apart, each from inside whatever
+// message loop runs at its time (a timer with no window, dispatched by every
+// GetMessage loop: modal forms, boxes, pop-up menus), to drive windows that
+// block the test while they are open.
+class TimedSteps {
 public:
-    SoonAction(UINT delayMs, std::function<void()> action) {
+    TimedSteps(UINT intervalMs, std::vector<std::function<void()>> steps) : steps_(std::move(steps)) {
         current_ = this;
-        action_ = std::move(action);
-        id_ = ::SetTimer(nullptr, 0, delayMs, &Fire);
+        id_ = ::SetTimer(nullptr, 0, intervalMs, &Fire);
     }
-    ~SoonAction() {
+    ~TimedSteps() {
         ::KillTimer(nullptr, id_);
         current_ = nullptr;
     }
-    SoonAction(const SoonAction&) = delete;
-    SoonAction& operator=(const SoonAction&) = delete;
-    bool fired = false;
+    TimedSteps(const TimedSteps&) = delete;
+    TimedSteps& operator=(const TimedSteps&) = delete;
+    bool Finished() const { return done == steps_.size(); }
+    std::size_t done = 0;
+
+private:
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
+        TimedSteps* self = current_;
+        if (!self || self->id_ != id || self->running_) return;
+        if (self->Finished()) {
+            ::KillTimer(nullptr, id);
+            return;
+        }
+        // A step may run a loop of its own (a box); no step starts inside it.
+        self->running_ = true;
+        self->steps_[self->done++]();
+        self->running_ = false;
+    }
+    static inline TimedSteps* current_ = nullptr;
+    std::vector<std::function<void()>> steps_;
+    UINT_PTR id_ = 0;
+    bool running_ = false;
+};
+
+// Runs `action` once from inside whatever message loop runs next, e.g. to
+// answer a modal box.
+class SoonAction : public TimedSteps {
+public:
+    SoonAction(UINT delayMs, std::function<void()> action) : TimedSteps(delayMs, {std::move(action)}) {}
+    bool Fired() const { return Finished(); }
+};
+
+// Ends, after `timeoutMs`, every nested loop that a test left running: the
+// pop-up menu, the modal forms and the boxes of this thread. The test fails
+// instead of hanging.
+class LoopGuard {
+public:
+    explicit LoopGuard(UINT timeoutMs) {
+        current_ = this;
+        id_ = ::SetTimer(nullptr, 0, timeoutMs, &Fire);
+    }
+    ~LoopGuard() {
+        ::KillTimer(nullptr, id_);
+        current_ = nullptr;
+        EXPECT_FALSE(expired) << "a menu or modal window was still open; the guard ended it";
+    }
+    LoopGuard(const LoopGuard&) = delete;
+    LoopGuard& operator=(const LoopGuard&) = delete;
+    bool expired = false;
 
 private:
     static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD) {
         ::KillTimer(nullptr, id);
-        if (!current_ || current_->fired) return;
-        current_->fired = true;
-        current_->action_();
+        if (!current_) return;
+        current_->expired = true;
+        ::EndMenu();
+        for (HWND hwnd : ui::ThreadWindows()) {
+            if (!::IsWindowVisible(hwnd)) continue;
+            char name[64] = {};
+            ::GetClassNameA(hwnd, name, sizeof name);
+            if (std::string(name) == "#32770") {
+                ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+            } else if (ui::Form* form = ui::Form::FromHandle(hwnd); form && form->Modal()) {
+                form->Close();
+            }
+        }
     }
-    static inline SoonAction* current_ = nullptr;
-    std::function<void()> action_;
+    static inline LoopGuard* current_ = nullptr;
     UINT_PTR id_ = 0;
 };
+
+// Left, top, width and height of a window in its parent.
+struct Place {
+    int left, top, width, height;
+    bool operator==(const Place& o) const {
+        return left == o.left && top == o.top && width == o.width && height == o.height;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Place& p) {
+    return os << "{" << p.left << ", " << p.top << ", " << p.width << ", " << p.height << "}";
+}
+
+inline Place PlaceOf(const ui::Window& w) {
+    const RECT r = w.ParentRect();
+    return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
 
 // The first visible top-level window of this thread with that class.
 inline HWND FindThreadWindow(const char* className) {

@@ -1,0 +1,119 @@
+#include "About.h"
+
+#include "Main.h"
+#include "platform/ShellOpen.h"
+#include "resource.h"
+
+namespace zelvo {
+
+TAboutBox* AboutBox = nullptr;
+
+namespace {
+
+using ui::Bounds;
+
+constexpr int kLabelLeft = 120;
+constexpr int kLinkLeft = 181;
+constexpr char kMailScheme[] = "mailto:";
+
+void ShowHovered(ui::LinkLabel& label) {
+    label.SetColor(ui::TextColor::Rgb(TAboutBox::kLinkHoverColor));
+    label.SetUnderlined(true);
+}
+
+void ShowPlain(ui::LinkLabel& label) {
+    label.SetColor(ui::TextColor::System(COLOR_WINDOWTEXT));
+    label.SetUnderlined(false);
+}
+
+}  // namespace
+
+const std::vector<std::string>& TAboutBox::DescriptionLines() {
+    static const std::vector<std::string> lines = {
+        "                   软件说明",
+        "    本软件用途：每天在指定时间（最多可设置3个自动备份时",
+        "间），自动将[源目录]中的文件复制到[目的目录]中。",
+        "    局域网之间的电脑备份时，目录格式为：",
+        "    \\\\电脑名\\共享目录名。",
+        "    如[目的目录]不存在，本软件可自动建立。",
+        "    本软件当前版本不支持子目录备份。",
+        "    本软件为免费软件，可自由使用和复制，不得用于出售。",
+        "    使用本软件造成的任何数据损失，作者不承担任何责任。",
+    };
+    return lines;
+}
+
+std::string TAboutBox::ProductLine() { return std::string(" ") + kApplicationTitle + " V1.0"; }
+
+TAboutBox::TAboutBox() {
+    CreateForm(kClassName, kCaption, ui::DialogLayout(SIZE{kClientWidth, kClientHeight}));
+
+    Memo1.Create(*this, kMemo1Id, DescriptionLines(), Bounds{8, 8, 345, 124}, kMemoColor);
+    Panel1.Create(*this, kPanel1Id, Bounds{9, 139, 344, 97}, ui::Bevel::Lowered, ui::Bevel::Raised, 0);
+    Image2.Create(Panel1, kImage2Id, Bounds{11, 9, 94, 80}, IDB_ABOUTPICTURE);
+    ProductName.Create(Panel1, kProductNameId, kProductNameCaption, POINT{kLabelLeft, 16});
+    Copyright.Create(Panel1, kCopyrightId, ZELVO_COPYRIGHT, POINT{kLabelLeft, 36});
+    WebLabel.Create(Panel1, kWebLabelId, "网    址:", POINT{kLabelLeft, 55});
+    WWWLabel.Create(Panel1, kWWWLabelId, ZELVO_WEB_ADDRESS, POINT{kLinkLeft, 55});
+    WWWLabel.SetColor(ui::TextColor::Rgb(RGB(0, 0, 0)));
+    E_MailLabel1.Create(Panel1, kE_MailLabel1Id, "E_Mail:", POINT{kLabelLeft, 75});
+    E_MailLabel.Create(Panel1, kE_MailLabelId, ZELVO_MAIL_ADDRESS, POINT{kLinkLeft, 75});
+    BitBtn1.Create(*this, kBitBtn1Id, "确定", Bounds{296, 241, 57, 25}, true);
+    AboutBox = this;
+}
+
+TAboutBox::~TAboutBox() {
+    DestroyHandle();
+    if (AboutBox == this) AboutBox = nullptr;
+}
+
+void TAboutBox::FormShow() {
+    ProductName.SetCaption(kProductNameCaption + ProductLine());
+    // The button rather than the text, so that Enter closes the box at once.
+    ::SetFocus(BitBtn1.Handle());
+}
+
+void TAboutBox::WWWLabelClick() { ui::ShellOpen(hwnd_, ZELVO_WEB_ADDRESS); }
+
+void TAboutBox::E_MailLabelClick() {
+    ui::ShellOpen(hwnd_, std::string(kMailScheme) + ZELVO_MAIL_ADDRESS);
+}
+
+void TAboutBox::WWWLabelMouseMove() { ShowHovered(WWWLabel); }
+
+void TAboutBox::WWWLabelMouseLeave() { ShowPlain(WWWLabel); }
+
+void TAboutBox::E_MailLabelMouseMove() { ShowHovered(E_MailLabel); }
+
+void TAboutBox::E_MailLabelMouseLeave() { ShowPlain(E_MailLabel); }
+
+void TAboutBox::OnCommand(WORD id, WORD code, HWND) {
+    switch (id) {
+    case kBitBtn1Id:
+        if (code == BN_CLICKED) SetModalResult(ui::kModalOk);
+        break;
+    case kWWWLabelId:
+        if (code == ui::kLabelClicked) WWWLabelClick();
+        if (code == ui::kLabelMouseMove) WWWLabelMouseMove();
+        if (code == ui::kLabelMouseLeave) WWWLabelMouseLeave();
+        break;
+    case kE_MailLabelId:
+        if (code == ui::kLabelClicked) E_MailLabelClick();
+        if (code == ui::kLabelMouseMove) E_MailLabelMouseMove();
+        if (code == ui::kLabelMouseLeave) E_MailLabelMouseLeave();
+        break;
+    default:
+        // IDCANCEL from Escape among them: the box has no cancel button.
+        break;
+    }
+}
+
+LRESULT TAboutBox::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == Memo1.Handle()) {
+        return Memo1.CtlColor(reinterpret_cast<HDC>(wParam));
+    }
+    if (msg == DM_GETDEFID) return MAKELRESULT(kBitBtn1Id, DC_HASDEFID);
+    return Form::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace zelvo

@@ -1,0 +1,229 @@
+// Drives the real program from outside: starts it as a separate process in
+// a scratch folder of its own, finds its windows, and reads and writes its
+// controls through window messages, as a user's clicks would.
+#pragma once
+
+#include "Main.h"
+#include "windows/ScratchDir.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace zelvo::e2e {
+
+using SteadyClock = std::chrono::steady_clock;
+using test::ScratchDir;
+
+inline std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+// The message of a message box: the text of its static that is no icon.
+inline std::string BoxMessage(HWND box) {
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        char cls[32] = {};
+        ::GetClassNameA(child, cls, sizeof cls);
+        if (std::string(cls) != "Static" ||
+            (::GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            continue;
+        }
+        char text[512] = {};
+        ::SendMessageA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        if (text[0]) return text;
+    }
+    return std::string();
+}
+
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    while (SteadyClock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+inline std::string Text(HWND hwnd) {
+    char text[512] = {};
+    ::SendMessageA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// A block of memory in the program's address space, for messages whose
+// pointer arguments the system does not carry across processes.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, std::size_t size)
+        : process_(process),
+          address_(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)),
+          size_(size) {}
+    ~RemoteBuffer() { ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE); }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(address_); }
+    void Write(const void* data, std::size_t size) {
+        SIZE_T done = 0;
+        ::WriteProcessMemory(process_, address_, data, size, &done);
+    }
+    std::string Read() const {
+        std::string bytes(size_, '\0');
+        SIZE_T done = 0;
+        ::ReadProcessMemory(process_, address_, bytes.data(), size_, &done);
+        return bytes;
+    }
+
+private:
+    HANDLE process_;
+    void* address_;
+    std::size_t size_;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* exe = std::getenv("ZELVO_EXE");
+        ASSERT_NE(exe, nullptr) << "ZELVO_EXE is not set";
+        folder = scratch.Path();
+        program = folder + "\\ZelvoBackup.exe";
+        ASSERT_TRUE(::CopyFileA(WindowsPath(exe).c_str(), program.c_str(), FALSE)) << exe;
+        source = folder + "\\源目录";
+        dest = folder + "\\目的目录";
+        ::CreateDirectoryA(source.c_str(), nullptr);
+    }
+
+    void TearDown() override {
+        if (process.hProcess) {
+            if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+                ::TerminateProcess(process.hProcess, 1);
+                ::WaitForSingleObject(process.hProcess, 5000);
+            }
+            ::CloseHandle(process.hProcess);
+            ::CloseHandle(process.hThread);
+        }
+    }
+
+    // Starts the program and waits for its main window; returns the milliseconds it took.
+    long Start(WORD showCommand = SW_SHOWNORMAL, bool waitVisible = true) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = showCommand;
+        std::string commandLine = "\"" + program + "\"";
+        const auto began = SteadyClock::now();
+        EXPECT_TRUE(::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, folder.c_str(), &startup, &process));
+        WaitFor([&] {
+            main = FindOwn(TMainForm::kClassName);
+            return main && (!waitVisible || ::IsWindowVisible(main));
+        }, 30000);
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - began).count());
+    }
+
+    // The program's top-level window of a class (and the title, if given).
+    HWND FindOwn(const char* className, const char* title = nullptr) const {
+        HWND found = nullptr;
+        for (HWND at = nullptr; (at = ::FindWindowExA(nullptr, at, className, title)) != nullptr;) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(at, &pid);
+            if (pid == process.dwProcessId) found = at;
+        }
+        return found;
+    }
+
+    struct Search {
+        int id;
+        HWND found;
+    };
+    static BOOL CALLBACK MatchId(HWND hwnd, LPARAM data) {
+        auto* search = reinterpret_cast<Search*>(data);
+        if (::GetDlgCtrlID(hwnd) != search->id) return TRUE;
+        search->found = hwnd;
+        return FALSE;
+    }
+
+    HWND Control(int id) const {
+        Search search{id, nullptr};
+        ::EnumChildWindows(main, &MatchId, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    std::string StatusText() {
+        RemoteBuffer buffer(process.hProcess, 256);
+        ::SendMessageA(Control(TMainForm::kStatusBar1Id), SB_GETTEXTA, 0, buffer.Address());
+        return buffer.Read().c_str();
+    }
+
+    bool Checked(int id) const { return ::SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+    // A picker's time as "hh:mm:ss".
+    std::string PickerTime(int id) {
+        RemoteBuffer remote(process.hProcess, sizeof(SYSTEMTIME));
+        ::SendMessageA(Control(id), DTM_GETSYSTEMTIME, 0, remote.Address());
+        SYSTEMTIME at{};
+        remote.Read().copy(reinterpret_cast<char*>(&at), sizeof at);
+        char text[16];
+        std::snprintf(text, sizeof text, "%02u:%02u:%02u", at.wHour, at.wMinute, at.wSecond);
+        return text;
+    }
+
+    // A click as the user's: the handler has run when this returns, unless
+    // it opened a box, which would hold it up to the time-out.
+    void Press(int id) {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutA(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
+    }
+
+    std::string SettingsFile() const { return folder + "\\SetFile.ini"; }
+
+    // Sets a picker to a local time `secondsAhead` from now and ticks its box.
+    SYSTEMTIME ArmSlot(int checkBoxId, int pickerId, int secondsAhead) {
+        FILETIME now{};
+        ::GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER t{};
+        t.LowPart = now.dwLowDateTime;
+        t.HighPart = now.dwHighDateTime;
+        t.QuadPart += static_cast<ULONGLONG>(secondsAhead) * 10000000ULL;
+        FILETIME ahead{t.LowPart, t.HighPart}, local{};
+        ::FileTimeToLocalFileTime(&ahead, &local);
+        SYSTEMTIME at{};
+        ::FileTimeToSystemTime(&local, &at);
+        at.wMilliseconds = 0;
+        RemoteBuffer remote(process.hProcess, sizeof(SYSTEMTIME));
+        remote.Write(&at, sizeof at);
+        ::SendMessageA(Control(pickerId), DTM_SETSYSTEMTIME, GDT_VALID, remote.Address());
+        const HWND box = Control(checkBoxId);
+        if (::SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED) ::SendMessageA(box, BM_CLICK, 0, 0);
+        return at;
+    }
+
+    void SetPaths() {
+        ::SendMessageA(Control(TMainForm::kSourceEditId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(source.c_str()));
+        ::SendMessageA(Control(TMainForm::kDesEditId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(dest.c_str()));
+    }
+
+    bool EndsWithin(int ms) { return ::WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0; }
+
+    ScratchDir scratch;  // removed after TearDown has ended the program
+    std::string folder, program, source, dest;
+    PROCESS_INFORMATION process{};
+    HWND main = nullptr;
+};
+
+}  // namespace zelvo::e2e
