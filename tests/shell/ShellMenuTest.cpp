@@ -239,6 +239,12 @@ TEST(ShellTreeMenu, DismissedMenuChangesNothing) {
 }
 
 TEST(ShellTreeMenu, DeleteRemovesTheNodeOnceTheFolderIsGone) {
+    // Wine's shell deletes into the XDG trash; ctest points XDG_DATA_HOME
+    // into the build tree, and without it the folder would land in the
+    // user's own trash.
+    if (GetEnvironmentVariableA("XDG_DATA_HOME", nullptr, 0) == 0) {
+        GTEST_SKIP() << "XDG_DATA_HOME is not set (run through ctest)";
+    }
     const LoopGuard guard(kHangMs);
     TempTree temp;
     temp.Folder("doomed");
