@@ -101,17 +101,6 @@ TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
     EXPECT_TRUE(EndsWithin(10000));
 }
 
-}  // namespace
-}  // namespace zelvo
-
-namespace zelvo {
-namespace {
-
-using e2e::ProgramTest;
-using e2e::Text;
-using e2e::WaitFor;
-using test::ScratchDir;
-
 TEST_F(ProgramTest, PreparedSettingsFileShowsInTheControls) {
     ScratchDir::Write(SettingsFile(), "[AppPara]\r\nSourceDir=" + source + "\r\nDestinationDir=" + dest +
                                           "\r\nOverWriteFile=1\r\nAutoRun=0\r\n"
