@@ -19,7 +19,7 @@ PKGS=(
     wine wine32:i386
     xvfb xauth x11-utils imagemagick
     fonts-wqy-zenhei
-    locales fonts-wine
+    locales fonts-wine fonts-arphic-uming
 )
 
 missing=()
