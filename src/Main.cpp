@@ -48,11 +48,6 @@ private:
     bool& flag_;
 };
 
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 std::string MissingDirectoryText(const std::string& path) { return "目录[" + path + "]不存在!"; }
@@ -158,7 +153,7 @@ ui::TimePicker* TMainForm::SlotPicker(int slot) {
 
 void TMainForm::FormCreate() {
     ui::Application::Instance().OnMinimize = [this] { MinimizeToTray(); };
-    AppPath = DirectoryOf(site_.exePath());
+    AppPath = DirectoryPart(site_.exePath());
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
     LoadSettings();
 }

@@ -63,6 +63,8 @@ std::size_t FindSeparator(const std::string& path, std::size_t from) {
     return std::string::npos;
 }
 
+std::string DirectoryPart(const std::string& path) { return path.substr(0, LastElementStart(path)); }
+
 bool DirectoryExists(const std::string& path) {
     const DWORD attributes = PathAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

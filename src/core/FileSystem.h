@@ -25,6 +25,10 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 // characters of the ANSI code page (a GBK trail byte may be 0x5C); npos if none.
 std::size_t FindSeparator(const std::string& path, std::size_t from = 0);
 
+// The directory part of a path up to and including its last "\" (stepping over
+// double-byte characters as FindSeparator does); "" when it has none.
+std::string DirectoryPart(const std::string& path);
+
 // Failure texts of the file services.
 inline constexpr char kCannotOpenFileText[] = "Cannot open file %s";
 inline constexpr char kCannotCreateFileText[] = "Cannot create file %s";

@@ -76,6 +76,13 @@ TEST(PathJoining, FindSeparatorStepsOverDoubleByteCharacters) {
     EXPECT_EQ(FindSeparator(path, 6), std::string::npos);
 }
 
+TEST(PathJoining, DirectoryPartEndsAtTheLastRealSeparator) {
+    // The program's own folder: a name ending in a trail byte 0x5C is no separator.
+    EXPECT_EQ(DirectoryPart("c:\\备份\\乗"), "c:\\备份\\");
+    EXPECT_EQ(DirectoryPart("c:\\乗\\ZelvoBackup.exe"), "c:\\乗\\");
+    EXPECT_EQ(DirectoryPart("ZelvoBackup.exe"), "");
+}
+
 TEST(Listing, GivesEveryEntryButDotsInThePlatformsOrder) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("plain.txt"), "12345"));
