@@ -216,7 +216,7 @@ void Image::Paint() {
     PaintScope paint(hwnd_);
     const SIZE size = PictureSize();
     if (size.cx == 0) return;
-    MemoryDC source(paint.Get());
+    const ScopedDC source(::CreateCompatibleDC(paint.Get()));
     SelectScope select(source.Get(), bitmap_.Get());
     const COLORREF transparent = ::GetPixel(source.Get(), 0, size.cy - 1);
     ::GdiTransparentBlt(paint.Get(), 0, 0, size.cx, size.cy, source.Get(), 0, 0, size.cx, size.cy,

@@ -29,11 +29,19 @@ struct IconTraits {
     static bool Close(Type h) noexcept { return ::DestroyIcon(h) != FALSE; }
 };
 
+// Device contexts of CreateCompatibleDC and CreateDC (not GetDC, which WindowDC releases).
+struct DCTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool Close(Type h) noexcept { return ::DeleteDC(h) != FALSE; }
+};
+
 using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
 using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
 using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
 using ScopedMenu = ScopedHandle<MenuTraits>;
 using ScopedIcon = ScopedHandle<IconTraits>;
+using ScopedDC = ScopedHandle<DCTraits>;
 
 // A window's device context from GetDC, released on destruction.
 class WindowDC {
@@ -48,21 +56,6 @@ public:
 
 private:
     HWND hwnd_;
-    HDC dc_;
-};
-
-// A memory device context compatible with another, deleted on destruction.
-class MemoryDC {
-public:
-    explicit MemoryDC(HDC compatibleWith) : dc_(::CreateCompatibleDC(compatibleWith)) {}
-    ~MemoryDC() {
-        if (dc_) ::DeleteDC(dc_);
-    }
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
     HDC dc_;
 };
 
@@ -108,6 +101,7 @@ enum class IconSize { Large, Small };
 HICON ProgramIcon(IconSize size);
 
 // Width and height of a text drawn in a font, for sizing a window to its text.
+// With DT_WORDBREAK the text wraps at half the screen width.
 SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat = 0);
 
 }  // namespace zelvo::ui

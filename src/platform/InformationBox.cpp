@@ -7,7 +7,6 @@ namespace zelvo::ui {
 namespace {
 
 constexpr int kIconSize = 32;
-constexpr int kMaxTextWidthDivisor = 2;  // the text wraps at half the screen width
 
 // Dialog base units of a font: average character width and height in pixels.
 SIZE BaseUnits(HWND hwnd, HFONT font) {
@@ -37,18 +36,12 @@ InformationBox::InformationBox(const std::string& text) : messageFont_(CreateMes
     const int buttonWidth = ::MulDiv(50, units.cx, 4);
     const int buttonHeight = ::MulDiv(14, units.cy, 8);
 
-    RECT textRect{0, 0, ::GetSystemMetrics(SM_CXSCREEN) / kMaxTextWidthDivisor, 0};
-    {
-        WindowDC dc(hwnd_);
-        SelectScope select(dc.Get(), font_);
-        ::DrawTextA(dc.Get(), text.c_str(), static_cast<int>(text.size()), &textRect,
-                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    }
+    const SIZE textSize = MeasureText(hwnd_, font_, text, DT_WORDBREAK);
     const int textLeft = horzMargin + kIconSize + horzSpacing;
     const int clientWidth =
-        std::max(textLeft + static_cast<int>(textRect.right), buttonWidth + 2 * horzMargin) +
+        std::max(textLeft + static_cast<int>(textSize.cx), buttonWidth + 2 * horzMargin) +
         horzMargin;
-    const int bodyHeight = std::max(kIconSize, static_cast<int>(textRect.bottom));
+    const int bodyHeight = std::max(kIconSize, static_cast<int>(textSize.cy));
     const int buttonTop = vertMargin + bodyHeight + vertSpacing;
     const int clientHeight = buttonTop + buttonHeight + vertMargin;
 
@@ -65,7 +58,7 @@ InformationBox::InformationBox(const std::string& text) : messageFont_(CreateMes
     // A shared system icon: not destroyed by the box.
     ::SendMessageA(icon_, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconA(nullptr, IDI_INFORMATION)), 0);
     TextLabel.Create(*this, kTextId, text,
-                     Bounds{textLeft, vertMargin, textRect.right, textRect.bottom});
+                     Bounds{textLeft, vertMargin, textSize.cx, textSize.cy});
     OkButton.Create(*this, IDOK, kOkCaption,
                     Bounds{(clientWidth - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight},
                     true);

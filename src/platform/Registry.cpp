@@ -6,32 +6,22 @@
 
 namespace zelvo {
 
-RegKey::~RegKey() { Reset(nullptr); }
-
-void RegKey::Reset(HKEY key) {
-    if (key_) ::RegCloseKey(key_);
-    key_ = key;
-}
-
-bool RegKey::Create(HKEY root, const std::string& path) {
+RegKey CreateRegKey(HKEY root, const std::string& path) {
     HKEY key = nullptr;
     const LONG rc = ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    Reset(rc == ERROR_SUCCESS ? key : nullptr);
-    return key_ != nullptr;
+    return RegKey(rc == ERROR_SUCCESS ? key : nullptr);
 }
 
-bool RegKey::Open(HKEY root, const std::string& path, REGSAM access) {
+RegKey OpenRegKey(HKEY root, const std::string& path, REGSAM access) {
     HKEY key = nullptr;
     const LONG rc = ::RegOpenKeyExA(root, path.c_str(), 0, access, &key);
-    Reset(rc == ERROR_SUCCESS ? key : nullptr);
-    return key_ != nullptr;
+    return RegKey(rc == ERROR_SUCCESS ? key : nullptr);
 }
 
 void RunKeyRegistrar::Register(const std::string& title, const std::string& command) {
-    RegKey key;
-    if (!key.Create(HKEY_LOCAL_MACHINE, kRunKeyPath))
-        throw Failure(FormatMessageText("Failed to create key %s", kRunKeyPath));
+    const RegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, kRunKeyPath);
+    if (!key) throw Failure(FormatMessageText("Failed to create key %s", kRunKeyPath));
     const auto* data = reinterpret_cast<const BYTE*>(command.c_str());
     const LONG rc = ::RegSetValueExA(key.Get(), title.c_str(), 0, REG_SZ, data,
                                      static_cast<DWORD>(command.size() + 1));
@@ -40,13 +30,13 @@ void RunKeyRegistrar::Register(const std::string& title, const std::string& comm
 }
 
 void RunKeyRegistrar::Unregister(const std::string& keyPath, const std::string& name) noexcept {
-    RegKey key;
-    if (key.Create(HKEY_LOCAL_MACHINE, keyPath)) ::RegDeleteValueA(key.Get(), name.c_str());
+    const RegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, keyPath);
+    if (key) ::RegDeleteValueA(key.Get(), name.c_str());
 }
 
 std::string RunKeyRegistrar::Read(const std::string& keyPath, const std::string& name) {
-    RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_READ)) return std::string();
+    const RegKey key = OpenRegKey(HKEY_LOCAL_MACHINE, keyPath, KEY_READ);
+    if (!key) return std::string();
     DWORD type = 0;
     DWORD size = 0;
     std::string value;

@@ -1,6 +1,7 @@
 // Registry access for the start-with-Windows switch.
 #pragma once
 
+#include "core/Handles.h"
 #include "core/Settings.h"
 
 #include <windows.h>
@@ -9,25 +10,19 @@
 
 namespace zelvo {
 
-// An open registry key; closed on destruction.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey();
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    // Opens root\path with full access, creating missing keys; false when refused.
-    bool Create(HKEY root, const std::string& path);
-    // Opens an existing key with the given access; false when absent or refused.
-    bool Open(HKEY root, const std::string& path, REGSAM access);
-    HKEY Get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-private:
-    void Reset(HKEY key);
-    HKEY key_ = nullptr;
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool Close(Type h) noexcept { return ::RegCloseKey(h) == ERROR_SUCCESS; }
 };
+
+// An open registry key; closed on destruction.
+using RegKey = ScopedHandle<RegKeyTraits>;
+
+// Opens root\path with full access, creating missing keys; empty when refused.
+RegKey CreateRegKey(HKEY root, const std::string& path);
+// Opens an existing key with the given access; empty when absent or refused.
+RegKey OpenRegKey(HKEY root, const std::string& path, REGSAM access);
 
 // The machine-wide Run key below HKEY_LOCAL_MACHINE.
 class RunKeyRegistrar : public StartupRegistrar {

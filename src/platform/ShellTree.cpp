@@ -1,6 +1,7 @@
 #include "platform/ShellTree.h"
 
 #include "core/Failure.h"
+#include "core/FileSystem.h"
 #include "platform/Gdi.h"
 
 #include <algorithm>
@@ -64,13 +65,11 @@ SFGAOF AttributesOf(IShellFolder* folder, const ITEMIDLIST* child, SFGAOF wanted
     return attributes & wanted;
 }
 
-// The directory part of a path, final separator included; scanned by
-// character because a GBK trail byte can equal '\'.
+// The directory part of a path, final separator included.
 std::string ParentDirectory(const std::string& path) {
     size_t end = 0;
-    for (size_t at = 0; at < path.size();) {
-        if (path[at] == '\\') end = at + 1;
-        at += IsDBCSLeadByte(static_cast<BYTE>(path[at])) ? 2 : 1;
+    for (size_t at = FindSeparator(path); at != std::string::npos; at = FindSeparator(path, end)) {
+        end = at + 1;
     }
     return path.substr(0, end);
 }
