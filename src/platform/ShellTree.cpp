@@ -65,15 +65,6 @@ SFGAOF AttributesOf(IShellFolder* folder, const ITEMIDLIST* child, SFGAOF wanted
     return attributes & wanted;
 }
 
-// The directory part of a path, final separator included.
-std::string ParentDirectory(const std::string& path) {
-    size_t end = 0;
-    for (size_t at = FindSeparator(path); at != std::string::npos; at = FindSeparator(path, end)) {
-        end = at + 1;
-    }
-    return path.substr(0, end);
-}
-
 std::string VerbOf(IContextMenu& menu, UINT offset) {
     char verb[kVerbSize] = {};
     if (SUCCEEDED(menu.GetCommandString(offset, GCS_VERBA, nullptr, verb, kVerbSize)) && verb[0]) {
@@ -343,7 +334,7 @@ void ShellTree::CarryOut(HTREEITEM item, IContextMenu& menu, LPCSTR command,
     info.nShow = SW_SHOWNORMAL;
     HRESULT hr;
     if (SameText(verb, "open")) {
-        const CurrentDirectoryScope directory(ParentDirectory(path));
+        const CurrentDirectoryScope directory(DirectoryPart(path));
         hr = menu.InvokeCommand(&info);
     } else {
         hr = menu.InvokeCommand(&info);
