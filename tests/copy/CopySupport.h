@@ -23,16 +23,7 @@ using test::WriteFileBytes;
 // with everything in it (attributes cleared first) at the end of the test.
 class Sandbox {
 public:
-    Sandbox() {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        // Wine hands out the same small process ids run after run, so a
-        // leftover of an earlier run must not be taken over.
-        static unsigned serial = GetTickCount();
-        do {
-            root_ = std::string(temp) + "zelvo-copy-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(++serial);
-        } while (!CreateDirectoryA(root_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
+    Sandbox() : root_(test::NewTempDirectory("zelvo-copy-")) {
         CreateDirectoryA(Src().c_str(), nullptr);
         CreateDirectoryA(Dst().c_str(), nullptr);
     }

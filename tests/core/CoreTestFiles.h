@@ -64,16 +64,23 @@ inline void RemoveTree(const std::string& dir) {
     if (::MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, wide, MAX_PATH) > 0) RemoveTree(std::wstring(wide));
 }
 
+// A new, empty directory under %TEMP% whose name starts with `prefix`.
+inline std::string NewTempDirectory(const std::string& prefix) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    // Wine hands out the same small process ids run after run, so a leftover
+    // of an earlier run must not be taken over.
+    static unsigned serial = ::GetTickCount();
+    std::string path;
+    do {
+        path = std::string(temp) + prefix + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++serial);
+    } while (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+    return path;
+}
+
 class TempFolder {
 public:
-    TempFolder() {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        static unsigned counter = 0;
-        path_ = std::string(temp) + "zelvo_core_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                std::to_string(++counter);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
+    TempFolder() : path_(NewTempDirectory("zelvo_core_")) {}
     ~TempFolder() {
         for (const auto& file : files_) {
             ::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
