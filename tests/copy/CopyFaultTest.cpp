@@ -3,7 +3,6 @@
 #include "CopySupport.h"
 
 #include "core/CopyRun.h"
-#include "core/Handles.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,20 +11,17 @@ using namespace zelvo;
 using namespace zelvo::testing;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using zelvo::test::ExclusiveLock;
 
 namespace {
-
-FileHandle HoldOpen(const std::string& path) {
-    return FileHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-}
 
 TEST(CopyRunFailures, SourceHeldOpenWithoutSharingIsReportedAndSkipped) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("busy.txt"), "busy"));
     ASSERT_TRUE(WriteFileBytes(box.Src("free.txt"), "free"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("busy.txt"), "previous backup"));
-    const FileHandle holder = HoldOpen(box.Src("busy.txt"));
-    ASSERT_TRUE(holder.Valid());
+    const ExclusiveLock holder(box.Src("busy.txt"));
+    ASSERT_TRUE(holder.Held());
     RecordingProgress progress;
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
@@ -126,13 +122,13 @@ TEST(CopyRunFailures, DestinationHeldOpenElsewhereKeepsItsContent) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "new"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("a.txt"), "open elsewhere"));
-    FileHandle holder = HoldOpen(box.Dst("a.txt"));
-    ASSERT_TRUE(holder.Valid());
+    ExclusiveLock holder(box.Dst("a.txt"));
+    ASSERT_TRUE(holder.Held());
     RecordingProgress progress;
 
     // The content is written, but the rename that would put it in place fails.
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
-    holder.Reset();
+    holder.Release();
 
     EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("a.txt")));
     EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "open elsewhere");

@@ -2,6 +2,7 @@
 // platform's progress bar.
 #pragma once
 
+#include "core/CoreTestFiles.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
 
@@ -14,24 +15,19 @@
 
 namespace zelvo::testing {
 
+using test::ReadFileBytes;
+using test::RemoveTree;
+using test::WriteFileBytes;
+
 // A fresh folder under the temp directory holding "src" and "dst"; removed
 // with everything in it (attributes cleared first) at the end of the test.
 class Sandbox {
 public:
-    Sandbox() {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        // Wine hands out the same small process ids run after run, so a
-        // leftover of an earlier run must not be taken over.
-        static unsigned serial = GetTickCount();
-        do {
-            root_ = std::string(temp) + "zelvo-copy-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(++serial);
-        } while (!CreateDirectoryA(root_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
+    Sandbox() : root_(test::NewTempDirectory("zelvo-copy-")) {
         CreateDirectoryA(Src().c_str(), nullptr);
         CreateDirectoryA(Dst().c_str(), nullptr);
     }
-    ~Sandbox() { RemoveTree(root_); }
+    ~Sandbox() { test::RemoveTree(root_); }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
@@ -41,59 +37,9 @@ public:
     std::string Src(const std::string& name) const { return JoinPath(Src(), name); }
     std::string Dst(const std::string& name) const { return JoinPath(Dst(), name); }
 
-    static void RemoveTree(const std::string& dir) {
-        WCHAR wide[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, wide, MAX_PATH) > 0) RemoveTree(std::wstring(wide));
-    }
-
-    // Wide, so that names outside the code page go too.
-    static void RemoveTree(const std::wstring& dir) {
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = data.cFileName;
-                if (name == L"." || name == L"..") continue;
-                const std::wstring path = dir + L"\\" + name;
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(path);
-                } else {
-                    DeleteFileW(path.c_str());
-                }
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryW(dir.c_str());
-    }
-
 private:
     std::string root_;
 };
-
-inline bool WriteFileBytes(const std::string& path, const std::string& content, DWORD flags = 0) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = content.empty() ||
-                    (WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-                     written == content.size());
-    CloseHandle(file);
-    return ok;
-}
-
-// The whole content, or "<missing>" when the file cannot be opened.
-inline std::string ReadFileBytes(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    CloseHandle(file);
-    return content;
-}
 
 // Names in dir ("." and ".." left out), sorted.
 inline std::vector<std::string> Names(const std::string& dir) {

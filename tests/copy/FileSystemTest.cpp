@@ -49,7 +49,7 @@ TEST(DirectoryTest, UncPathIsTakenAsItStands) {
     EXPECT_FALSE(DirectoryExists("\\\\zelvo-test-host\\share\\file"));
     EXPECT_FALSE(DirectoryExists("\\\\zelvo-test-host\\share\\missing"));
 
-    Sandbox::RemoveTree(computer);
+    RemoveTree(computer);
     if (madeUnc) RemoveDirectoryA(unc.c_str());
 }
 

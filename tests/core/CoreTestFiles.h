@@ -1,6 +1,7 @@
-// A private folder under %TEMP% for tests that need real files. Every file
-// gets a fresh name: Wine caches profile files and would not notice a file
-// rewritten within the same time-stamp tick.
+// Real files for the tests of every folder: whole-file reads and writes, tree
+// removal, and a private folder under %TEMP%. Every file of the folder gets a
+// fresh name: Wine caches profile files and would not notice a file rewritten
+// within the same time-stamp tick.
 #pragma once
 
 #include <windows.h>
@@ -10,16 +11,76 @@
 
 namespace zelvo::test {
 
+// False when the file cannot be created or not all of `content` went in.
+inline bool WriteFileBytes(const std::string& path, const std::string& content, DWORD flags = 0) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = content.empty() ||
+                    (::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+                     written == content.size());
+    ::CloseHandle(file);
+    return ok;
+}
+
+// The whole content, or "<missing>" when the file cannot be opened.
+inline std::string ReadFileBytes(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    ::CloseHandle(file);
+    return content;
+}
+
+// Removes a directory with everything in it, attributes cleared first. Wide,
+// so that names outside the code page go too.
+inline void RemoveTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((dir + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = dir + L"\\" + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(dir.c_str());
+}
+
+inline void RemoveTree(const std::string& dir) {
+    WCHAR wide[MAX_PATH];
+    if (::MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, wide, MAX_PATH) > 0) RemoveTree(std::wstring(wide));
+}
+
+// A new, empty directory under %TEMP% whose name starts with `prefix`.
+inline std::string NewTempDirectory(const std::string& prefix) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    // Wine hands out the same small process ids run after run, so a leftover
+    // of an earlier run must not be taken over.
+    static unsigned serial = ::GetTickCount();
+    std::string path;
+    do {
+        path = std::string(temp) + prefix + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++serial);
+    } while (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+    return path;
+}
+
 class TempFolder {
 public:
-    TempFolder() {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        static unsigned counter = 0;
-        path_ = std::string(temp) + "zelvo_core_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                std::to_string(++counter);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
+    TempFolder() : path_(NewTempDirectory("zelvo_core_")) {}
     ~TempFolder() {
         for (const auto& file : files_) {
             ::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -41,29 +102,8 @@ public:
     // A new file holding exactly `bytes`.
     std::string NewFileWith(const std::string& stem, const std::string& bytes) {
         const std::string file = NewFile(stem);
-        WriteBytes(file, bytes);
+        WriteFileBytes(file, bytes);
         return file;
-    }
-
-    static void WriteBytes(const std::string& file, const std::string& bytes) {
-        HANDLE h = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        ::CloseHandle(h);
-    }
-
-    // The file's whole content; empty when it cannot be opened.
-    static std::string ReadBytes(const std::string& file) {
-        HANDLE h = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return std::string();
-        std::string content;
-        char buffer[4096];
-        DWORD got = 0;
-        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-        ::CloseHandle(h);
-        return content;
     }
 
     // Sets the read-only attribute; false when the platform still lets the file

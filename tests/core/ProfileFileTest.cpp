@@ -8,6 +8,7 @@
 namespace zelvo {
 namespace {
 
+using test::ReadFileBytes;
 using test::TempFolder;
 
 class ProfileFileTest : public ::testing::Test {
@@ -86,7 +87,7 @@ TEST_F(ProfileFileTest, WrittenValuesReadBackUnchanged) {
     for (const auto& value : values) ini.WriteString("AppPara", "Key" + std::to_string(n++), value);
     n = 0;
     for (const auto& value : values) EXPECT_EQ(ini.ReadString("AppPara", "Key" + std::to_string(n++)), value);
-    const std::string text = TempFolder::ReadBytes(path);
+    const std::string text = ReadFileBytes(path);
     EXPECT_NE(text.find("Key0=d:\\源目录\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Key1=\" lead\"\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Key3=\"\"quoted\"\"\r\n"), std::string::npos) << text;
@@ -111,7 +112,7 @@ TEST_F(ProfileFileTest, RefusedWriteNamesTheFullPath) {
         ASSERT_TRUE(lock.Held());
         expectRefused(locked);
     }
-    EXPECT_EQ(TempFolder::ReadBytes(locked), original);
+    EXPECT_EQ(ReadFileBytes(locked), original);
     EXPECT_EQ(ProfileFile(locked).ReadString("AppPara", "SourceDir"), "old");
 
     expectRefused(folder.Path());  // a directory of that name
@@ -120,7 +121,7 @@ TEST_F(ProfileFileTest, RefusedWriteNamesTheFullPath) {
     const std::string readOnly = folder.NewFileWith("readonly", original);
     if (TempFolder::MakeReadOnly(readOnly)) {
         expectRefused(readOnly);
-        EXPECT_EQ(TempFolder::ReadBytes(readOnly), original);
+        EXPECT_EQ(ReadFileBytes(readOnly), original);
     }
 }
 
@@ -134,7 +135,7 @@ TEST_F(ProfileFileTest, RelativePathIsTakenFromTheCurrentDirectory) {
 
     const std::string expected = folder.Path() + "\\relative.ini";
     EXPECT_EQ(ini.Path(), expected);
-    EXPECT_EQ(TempFolder::ReadBytes(expected), "[AppPara]\r\nSourceDir=here\r\n");
+    EXPECT_EQ(ReadFileBytes(expected), "[AppPara]\r\nSourceDir=here\r\n");
     ::DeleteFileA(expected.c_str());
 }
 

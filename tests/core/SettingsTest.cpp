@@ -11,6 +11,7 @@
 namespace zelvo {
 namespace {
 
+using test::ReadFileBytes;
 using test::TempFolder;
 
 const std::string kTitle = "Zelvo文件备份软件";
@@ -116,7 +117,7 @@ TEST_F(SettingsTest, EmptySourceSavesEmptyAndReloadsTheDefault) {
     SettingsState state;
     state.destinationDir = "e:\\backup";
     Save(path, state);
-    EXPECT_NE(TempFolder::ReadBytes(path).find("SourceDir=\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(path).find("SourceDir=\r\n"), std::string::npos);
     const SettingsState loaded = Load(path);
     EXPECT_EQ(loaded.sourceDir, "d:\\源目录");
     EXPECT_EQ(loaded.destinationDir, "e:\\backup");
@@ -213,7 +214,7 @@ TEST_F(SettingsTest, RefusedFileStopsTheSaveAtTheFirstWrite) {
     }
     EXPECT_TRUE(registrar.calls.empty());
     EXPECT_TRUE(state.autoRun);
-    EXPECT_EQ(TempFolder::ReadBytes(path), original);
+    EXPECT_EQ(ReadFileBytes(path), original);
 }
 
 TEST_F(SettingsTest, FreshSaveWritesTheKeysInTableOrder) {
@@ -225,7 +226,7 @@ TEST_F(SettingsTest, FreshSaveWritesTheKeysInTableOrder) {
     state.slots[0] = {true, true, EncodeDate(2026, 1, 2) + EncodeTime(8, 30, 0, 600)};
     state.slots[2] = {true, true, EncodeTime(23, 59, 59)};
     Save(path, state);
-    EXPECT_EQ(TempFolder::ReadBytes(path),
+    EXPECT_EQ(ReadFileBytes(path),
               "[AppPara]\r\n"
               "SourceDir=d:\\源目录\r\n"
               "DestinationDir=\\\\pc\\share\\dst\r\n"

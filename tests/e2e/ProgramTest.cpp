@@ -20,7 +20,9 @@ namespace {
 using e2e::ProgramTest;
 using e2e::Text;
 using e2e::WaitFor;
+using test::ReadFileBytes;
 using test::ScratchDir;
+using test::WriteFileBytes;
 
 TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     const long startMs = Start();
@@ -47,14 +49,14 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     EXPECT_EQ(first[10], ' ');
     EXPECT_TRUE(WaitFor([&] { return StatusText() != first; }, 3000));
 
-    ScratchDir::Write(source + "\\a.txt", "alpha");
-    ScratchDir::Write(source + "\\b.txt", "bravo");
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    WriteFileBytes(source + "\\b.txt", "bravo");
     SetPaths();
     const SYSTEMTIME at = ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 4);
     EXPECT_TRUE(::IsWindowEnabled(Control(TMainForm::kDateTimePicker1Id)));
     EXPECT_EQ(::GetFileAttributesA(dest.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    ASSERT_TRUE(WaitFor([&] { return ScratchDir::Read(dest + "\\b.txt") == "bravo"; }, 10000))
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\b.txt") == "bravo"; }, 10000))
         << "no copy within 10 s";
     SYSTEMTIME done{};
     ::GetLocalTime(&done);
@@ -64,7 +66,7 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     if (late < -43200) late += 86400;
     EXPECT_GE(late, 0);
     EXPECT_LE(late, 2);
-    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 
     // Closing from the menu ends the process.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
@@ -73,8 +75,8 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
 
 TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
     ASSERT_NE((Start(), main), nullptr);
-    ScratchDir::Write(source + "\\free.txt", "free");
-    ScratchDir::Write(source + "\\locked.txt", "locked");
+    WriteFileBytes(source + "\\free.txt", "free");
+    WriteFileBytes(source + "\\locked.txt", "locked");
     test::ExclusiveLock lock(source + "\\locked.txt");
     ASSERT_TRUE(lock.Held());
     SetPaths();
@@ -92,7 +94,7 @@ TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
     EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 10000);
 
     EXPECT_EQ(e2e::BoxMessage(box), "Cannot open file " + source + "\\locked.txt.");
-    EXPECT_EQ(ScratchDir::Read(dest + "\\free.txt"), "free");
+    EXPECT_EQ(ReadFileBytes(dest + "\\free.txt"), "free");
 
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 5000));
@@ -102,7 +104,7 @@ TEST_F(ProgramTest, RunDialogShowsItsEndAndOneBoxWithTheFailures) {
 }
 
 TEST_F(ProgramTest, PreparedSettingsFileShowsInTheControls) {
-    ScratchDir::Write(SettingsFile(), "[AppPara]\r\nSourceDir=" + source + "\r\nDestinationDir=" + dest +
+    WriteFileBytes(SettingsFile(), "[AppPara]\r\nSourceDir=" + source + "\r\nDestinationDir=" + dest +
                                           "\r\nOverWriteFile=1\r\nAutoRun=0\r\n"
                                           "[DayPara]\r\nUserTime1=0\r\nDayTime1=23:59:59\r\n"
                                           "UserTime2=1\r\nDayTime2=07:05:09\r\nDayTime3=12:00\r\n");
@@ -142,7 +144,7 @@ TEST_F(ProgramTest, FirstSaveWritesTheWholeFileANewUserExpects) {
     EXPECT_LE(late, 30) << loaded;
 
     Press(TMainForm::kSaveBitBtnId);
-    EXPECT_EQ(ScratchDir::Read(SettingsFile()),
+    EXPECT_EQ(ReadFileBytes(SettingsFile()),
               "[AppPara]\r\n"
               "SourceDir=d:\\源目录\r\n"
               "DestinationDir=d:\\目的目录\r\n"
@@ -162,7 +164,7 @@ TEST_F(ProgramTest, FirstSaveWritesTheWholeFileANewUserExpects) {
 }
 
 TEST_F(ProgramTest, AutoRunOneStartsWithNoVisibleWindow) {
-    ScratchDir::Write(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
+    WriteFileBytes(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
     Start(SW_SHOWNORMAL, false);
     ASSERT_NE(main, nullptr);
     // Idle in its message loop, past the showing of the main window.

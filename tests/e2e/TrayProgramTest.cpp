@@ -18,6 +18,7 @@ namespace zelvo {
 namespace {
 
 using e2e::WaitFor;
+using test::WriteFileBytes;
 
 class TrayProgramTest : public e2e::ProgramTest {
 protected:
@@ -67,7 +68,7 @@ TEST_F(TrayProgramTest, StartRequestedMinimizedGoesStraightIntoTheTray) {
 }
 
 TEST_F(TrayProgramTest, AutoRunStartsInTheTray) {
-    test::ScratchDir::Write(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
+    test::WriteFileBytes(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
     Start(SW_SHOWNORMAL, false);
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(WaitFor([&] { return InTray(); }, 5000));
@@ -79,7 +80,7 @@ TEST_F(TrayProgramTest, AutoRunStartsInTheTray) {
 }
 
 TEST_F(TrayProgramTest, AutoRunWithAMaximizedStartShowsTheWindowMaximized) {
-    test::ScratchDir::Write(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
+    test::WriteFileBytes(SettingsFile(), "[AppPara]\r\nAutoRun=1\r\n");
     Start(SW_SHOWMAXIMIZED);
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(WaitFor([&] { return Shown() && ::IsZoomed(main); }, 5000));

@@ -122,9 +122,7 @@ TEST_F(SelDirTest, OnlyOkGivesTheResultAndEnterOrEscapeCloseNothing) {
 }
 
 TEST_F(SelDirTest, RefusedRenameShowsTheUniformErrorBox) {
-    TempTree temp;
-    temp.Folder("mine");
-    temp.Folder("theirs");
+    TempTree temp{"mine", "theirs"};
     TSelDirForm form;
     const HWND tree = form.ShellTreeView1.Handle();
     const HTREEITEM item = form.ShellTreeView1.Shell().Select(temp / "mine");
@@ -174,8 +172,7 @@ protected:
 };
 
 TEST_F(PickFolderTest, OkPutsTheSelectedFolderIntoTheField) {
-    TempTree temp;
-    temp.Folder("picked");
+    TempTree temp{"picked"};
     main->SourceEdit.SetText(temp.Path());
     PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
         dialog.ShellTreeView1.Shell().Select(temp / "picked");
@@ -204,8 +201,7 @@ TEST_F(PickFolderTest, VirtualFolderGivesItsDisplayName) {
 }
 
 TEST_F(PickFolderTest, CancelOrCloseBoxKeepsTheField) {
-    TempTree temp;
-    temp.Folder("other");
+    TempTree temp{"other"};
     main->SourceEdit.SetText("D:\\kept");
     PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
         dialog.ShellTreeView1.Shell().Select(temp / "other");

@@ -177,9 +177,7 @@ bool RightClick(HWND tree, HTREEITEM item) {
 
 TEST(ShellTreeMenu, RightClickSelectsTheNodeAndRenameFromTheMenuEditsItsLabel) {
     const LoopGuard guard(kHangMs);
-    TempTree temp;
-    temp.Folder("clicked");
-    temp.Folder("other");
+    TempTree temp{"clicked", "other"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM top = host.Open(temp.Path());
@@ -215,8 +213,7 @@ TEST(ShellTreeMenu, RightClickSelectsTheNodeAndRenameFromTheMenuEditsItsLabel) {
 
 TEST(ShellTreeMenu, DismissedMenuChangesNothing) {
     const LoopGuard guard(kHangMs);
-    TempTree temp;
-    temp.Folder("quiet");
+    TempTree temp{"quiet"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM item = shell.Select(temp / "quiet");
@@ -246,10 +243,7 @@ TEST(ShellTreeMenu, DeleteRemovesTheNodeOnceTheFolderIsGone) {
         GTEST_SKIP() << "XDG_DATA_HOME is not set (run through ctest)";
     }
     const LoopGuard guard(kHangMs);
-    TempTree temp;
-    temp.Folder("doomed");
-    temp.Folder("doomed\\below");
-    temp.Folder("stays");
+    TempTree temp{"doomed", "doomed\\below", "stays"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM top = host.Open(temp.Path());
@@ -271,9 +265,7 @@ TEST(ShellTreeMenu, DeleteRemovesTheNodeOnceTheFolderIsGone) {
 }
 
 TEST(ShellTreeMenu, OtherVerbsLeaveTheTreeAsTheShellLeftTheDisk) {
-    TempTree temp;
-    temp.Folder("source");
-    temp.Folder("target");
+    TempTree temp{"source", "target"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM top = host.Open(temp.Path());

@@ -62,8 +62,7 @@ TEST(ShellTree, StartsWithTheDesktopExpandedAndSelected) {
 }
 
 TEST(ShellTree, PathIsTheParsingNameOrTheDisplayNameOfVirtualFolders) {
-    TempTree temp;
-    temp.Folder("real");
+    TempTree temp{"real"};
     TreeHost host;
     ShellTree& shell = host.Shell();
 
@@ -90,11 +89,7 @@ TEST(ShellTree, PathIsTheParsingNameOrTheDisplayNameOfVirtualFolders) {
 }
 
 TEST(ShellTree, ExpandingListsSubfoldersInTheShellsOrderWithoutFilesOrHiddenOnes) {
-    TempTree temp;
-    temp.Folder("Gamma");
-    temp.Folder("alpha");
-    temp.Folder("alpha\\inner");
-    temp.Folder("Beta");
+    TempTree temp{"Gamma", "alpha", "alpha\\inner", "Beta"};
     temp.Folder("secret", FILE_ATTRIBUTE_HIDDEN);
     temp.File("file.txt");
     TreeHost host;
@@ -126,8 +121,7 @@ TEST(ShellTree, ExpandingListsSubfoldersInTheShellsOrderWithoutFilesOrHiddenOnes
 }
 
 TEST(ShellTree, ChildrenAreReadOnceUntilReloaded) {
-    TempTree temp;
-    temp.Folder("one");
+    TempTree temp{"one"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM top = host.Open(temp.Path());
@@ -148,9 +142,7 @@ TEST(ShellTree, ChildrenAreReadOnceUntilReloaded) {
 }
 
 TEST(ShellTree, LabelEditingRenamesTheFolderOnDisk) {
-    TempTree temp;
-    temp.Folder("before");
-    temp.Folder("before\\inner");
+    TempTree temp{"before", "before\\inner"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM item = host.Open(temp / "before");
@@ -185,9 +177,7 @@ TEST(ShellTree, LabelEditingRenamesTheFolderOnDisk) {
 }
 
 TEST(ShellTree, RefusedRenameFailsWithTheNewNameAndKeepsTheTree) {
-    TempTree temp;
-    temp.Folder("keep");
-    temp.Folder("taken");
+    TempTree temp{"keep", "taken"};
     TreeHost host;
     ShellTree& shell = host.Shell();
     const HTREEITEM item = shell.Find(temp / "keep");

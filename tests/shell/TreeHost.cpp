@@ -144,11 +144,12 @@ bool TreeHost::EditLabel(HTREEITEM item, const std::string& text) {
     return true;
 }
 
-TempTree::TempTree() {
+TempTree::TempTree(std::initializer_list<const char*> folders) {
     // A short 8.3 temporary path would not match the shell's parsing names.
     char path[MAX_PATH] = {};
     const DWORD length = GetLongPathNameA(scratch_.Path().c_str(), path, MAX_PATH);
     path_ = length > 0 && length < MAX_PATH ? std::string(path, length) : scratch_.Path();
+    for (const char* folder : folders) Folder(folder);
 }
 
 void TempTree::Folder(const std::string& relative, DWORD attributes) const {

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,10 +68,10 @@ void Pump();
 std::string ItemLabel(HWND tree, HTREEITEM item);
 
 // A scratch directory named as the shell names it (long names), with
-// helpers to fill it.
+// helpers to fill it; made with the given folders, in their order.
 class TempTree {
 public:
-    TempTree();
+    explicit TempTree(std::initializer_list<const char*> folders = {});
 
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }

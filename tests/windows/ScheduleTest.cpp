@@ -13,7 +13,10 @@ namespace zelvo {
 namespace {
 
 using test::At;
+using test::ReadFileBytes;
+using test::RemoveTree;
 using test::ScratchDir;
+using test::WriteFileBytes;
 
 class ScheduleTest : public ::testing::Test {
 protected:
@@ -23,8 +26,8 @@ protected:
         // Ticks come from the test only.
         form->Timer1.SetEnabled(false);
         ::CreateDirectoryA(source.c_str(), nullptr);
-        ScratchDir::Write(source + "\\a.txt", "alpha");
-        ScratchDir::Write(source + "\\b.txt", "bravo");
+        WriteFileBytes(source + "\\a.txt", "alpha");
+        WriteFileBytes(source + "\\b.txt", "bravo");
         form->SourceEdit.SetText(source);
         form->DesEdit.SetText(dest);
     }
@@ -51,12 +54,12 @@ TEST_F(ScheduleTest, SlotRunsInItsSecondAndNotInTheNext) {
     clock.Set({At(12, 0, 0)});
     Tick();
     EXPECT_EQ(dialogs.count, 1);
-    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
-    EXPECT_EQ(ScratchDir::Read(dest + "\\b.txt"), "bravo");
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+    EXPECT_EQ(ReadFileBytes(dest + "\\b.txt"), "bravo");
     EXPECT_EQ(BackupForm, nullptr);  // destroyed after its run
     EXPECT_FALSE(form->RunOpen());
 
-    ScratchDir::RemoveTree(dest);
+    RemoveTree(dest);
     clock.Set({At(12, 0, 1)});
     Tick();
     EXPECT_EQ(dialogs.count, 1);
@@ -98,7 +101,7 @@ TEST_F(ScheduleTest, SecondSlotIsExaminedAgainstTheClockAfterTheFirstRun) {
 }
 
 TEST_F(ScheduleTest, MissingSourceGivesOneBoxAndEndsTheTick) {
-    ScratchDir::RemoveTree(source);
+    RemoveTree(source);
     SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
     SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
     clock.Set({At(12, 0, 0)});
@@ -111,7 +114,7 @@ TEST_F(ScheduleTest, MissingSourceGivesOneBoxAndEndsTheTick) {
     EXPECT_FALSE(form->RunOpen());
 
     // A plain file of the source's name is no directory either.
-    ScratchDir::Write(source, "not a directory");
+    WriteFileBytes(source, "not a directory");
     clock.Set({At(12, 0, 1)});
     form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
     Tick();
@@ -157,18 +160,18 @@ TEST_F(ScheduleTest, EmptyOrRelativeDestinationIsRefusedLikeAMissingSource) {
 
 TEST_F(ScheduleTest, OverwriteSwitchIsReadFromTheMainWindow) {
     ::CreateDirectoryA(dest.c_str(), nullptr);
-    ScratchDir::Write(dest + "\\a.txt", "old and longer");
+    WriteFileBytes(dest + "\\a.txt", "old and longer");
     SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
     clock.Set({At(12, 0, 0)});
     Tick();
-    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "old and longer");
-    EXPECT_EQ(ScratchDir::Read(dest + "\\b.txt"), "bravo");
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "old and longer");
+    EXPECT_EQ(ReadFileBytes(dest + "\\b.txt"), "bravo");
 
     form->OverWriteCheckBox.SetChecked(true);
     form->DateTimePicker1.SetTime(EncodeTime(12, 0, 1));
     clock.Set({At(12, 0, 1)});
     Tick();
-    EXPECT_EQ(ScratchDir::Read(dest + "\\a.txt"), "alpha");
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 }
 
 // A tick that arrives while a run's dialog is open (here before the run's

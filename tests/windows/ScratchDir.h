@@ -21,9 +21,6 @@ public:
     const std::string& Path() const { return folder_.Path(); }
     std::string operator/(const std::string& name) const { return Path() + "\\" + name; }
 
-    static void Write(const std::string& file, const std::string& bytes) { TempFolder::WriteBytes(file, bytes); }
-    static std::string Read(const std::string& file) { return TempFolder::ReadBytes(file); }
-
     // Names in a directory, "." and ".." left out.
     static std::vector<std::string> List(const std::string& dir) {
         std::vector<std::string> names;
@@ -36,19 +33,6 @@ public:
         } while (::FindNextFileA(h, &data));
         ::FindClose(h);
         return names;
-    }
-    static void RemoveTree(const std::string& dir) {
-        for (const std::string& name : List(dir)) {
-            const std::string path = dir + "\\" + name;
-            const DWORD attributes = ::GetFileAttributesA(path.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                RemoveTree(path);
-            } else {
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(path.c_str());
-            }
-        }
-        ::RemoveDirectoryA(dir.c_str());
     }
 
 private:

@@ -18,8 +18,10 @@
 namespace zelvo {
 namespace {
 
-using test::ScratchDir;
 using Strings = std::vector<std::string>;
+using test::ReadFileBytes;
+using test::ScratchDir;
+using test::WriteFileBytes;
 
 // A registrar whose outcome the test decides; `during` runs while the save
 // is between its writes, where the switch is handled.
@@ -71,7 +73,7 @@ protected:
     }
     std::unique_ptr<TMainForm> Start() { return StartIn(scratch.Path(), &registrar); }
     std::unique_ptr<TMainForm> StartWith(const std::string& fileText) {
-        ScratchDir::Write(Ini(), fileText);
+        WriteFileBytes(Ini(), fileText);
         return Start();
     }
 
@@ -149,7 +151,7 @@ TEST_F(SettingsFileTest, EmptySourceSavesEmptyAndTheNextStartShowsTheDefault) {
     EXPECT_EQ(form->DesEdit.Text(), "d:\\目的目录");
     form->SourceEdit.SetText("");
     form->SaveBitBtn.Click();
-    EXPECT_NE(ScratchDir::Read(Ini()).find("\r\nSourceDir=\r\n"), std::string::npos) << ScratchDir::Read(Ini());
+    EXPECT_NE(ReadFileBytes(Ini()).find("\r\nSourceDir=\r\n"), std::string::npos) << ReadFileBytes(Ini());
     // Edits after the save reach the schedule but not the file.
     form->DesEdit.SetText("e:\\unsaved");
     form.reset();
@@ -168,7 +170,7 @@ TEST_F(SettingsFileTest, LongPathIsSavedWholeAndReloadsCut) {
     form->SourceEdit.SetText(longPath);
     form->SaveBitBtn.Click();
     EXPECT_TRUE(reporter.errors.empty());
-    const std::string file = ScratchDir::Read(Ini());
+    const std::string file = ReadFileBytes(Ini());
     EXPECT_NE(file.find("SourceDir=" + longPath + "\r\nDestinationDir="), std::string::npos);
     EXPECT_NE(file.find("DayTime3=09:03:05\r\n"), std::string::npos);
     form.reset();
@@ -218,7 +220,7 @@ TEST_F(SettingsFileTest, AutoRunOneStartsInTheMinimizedApplication) {
 
     // Only exactly "1" counts.
     ::CreateDirectoryA((scratch / "yes").c_str(), nullptr);
-    ScratchDir::Write(scratch / "yes\\SetFile.ini", "[AppPara]\r\nAutoRun=yes\r\n");
+    WriteFileBytes(scratch / "yes\\SetFile.ini", "[AppPara]\r\nAutoRun=yes\r\n");
     const auto yes = StartIn(scratch / "yes", &registrar);
     EXPECT_FALSE(yes->AutoRunCheckBox.Checked());
     EXPECT_EQ(yes->State(), ui::WindowState::Normal);
@@ -235,7 +237,7 @@ TEST_F(SettingsFileTest, RefusedWriteStopsTheSaveAndKeepsTheKeysBeforeIt) {
     ASSERT_TRUE(lock && lock->Held());
     lock.reset();
     EXPECT_EQ(reporter.errors, Strings{"Unable to write to " + Ini()});
-    EXPECT_EQ(ScratchDir::Read(Ini()),
+    EXPECT_EQ(ReadFileBytes(Ini()),
               "[AppPara]\r\nSourceDir=d:\\源目录\r\nDestinationDir=d:\\目的目录\r\nOverWriteFile=0\r\n");
 }
 
@@ -251,8 +253,8 @@ TEST_F(SettingsFileTest, RefusedWriteAfterTheRegistrationLeavesTheSwitchOff) {
     lock.reset();
     EXPECT_EQ(reporter.errors, Strings{"Unable to write to " + Ini()});
     EXPECT_FALSE(form->AutoRunCheckBox.Checked());
-    EXPECT_EQ(ScratchDir::Read(Ini()).find("AutoRun"), std::string::npos);
-    EXPECT_EQ(ScratchDir::Read(Ini()).find("DayPara"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(Ini()).find("AutoRun"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(Ini()).find("DayPara"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, RefusedRegistrationUnchecksTheBoxSilently) {

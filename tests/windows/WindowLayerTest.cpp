@@ -16,9 +16,11 @@ namespace zelvo {
 namespace {
 
 using test::FindThreadWindow;
+using test::ReadFileBytes;
 using test::ScratchDir;
 using test::SoonAction;
 using test::WindowText;
+using test::WriteFileBytes;
 
 constexpr WORD kThrowFailure = 1, kThrowSilent = 2, kThrowOther = 3, kShowOtherModal = 4;
 
@@ -330,9 +332,9 @@ TEST_F(WindowLayerTest, RunFailuresAreListedInOneBoxWhileTheDialogShowsTheEnd) {
     ::CreateDirectoryA(source.c_str(), nullptr);
     ::CreateDirectoryA(dest.c_str(), nullptr);
     ::CreateDirectoryA((source + "\\sub").c_str(), nullptr);
-    ScratchDir::Write(source + "\\locked.txt", "locked");
-    ScratchDir::Write(source + "\\held.txt", "held");
-    ScratchDir::Write(source + "\\free.txt", "free");
+    WriteFileBytes(source + "\\locked.txt", "locked");
+    WriteFileBytes(source + "\\held.txt", "held");
+    WriteFileBytes(source + "\\free.txt", "free");
     test::ExclusiveLock lock(source + "\\locked.txt");
     test::ExclusiveLock hold(source + "\\held.txt");
     ASSERT_TRUE(lock.Held() && hold.Held());
@@ -360,7 +362,7 @@ TEST_F(WindowLayerTest, RunFailuresAreListedInOneBoxWhileTheDialogShowsTheEnd) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_EQ(text.find("sub"), std::string::npos) << text;
     EXPECT_EQ(text.find("free.txt"), std::string::npos);
-    EXPECT_EQ(ScratchDir::Read(dest + "\\free.txt"), "free");
+    EXPECT_EQ(ReadFileBytes(dest + "\\free.txt"), "free");
     EXPECT_EQ(position, kProgressMax);
     EXPECT_EQ(caption.rfind(" 备份 " + source + "\\", 0), 0u) << caption;
     EXPECT_TRUE(visible);
