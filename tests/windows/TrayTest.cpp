@@ -68,7 +68,9 @@ TEST_F(TrayTest, MinimizingFillsTheRecordAndGoesIntoTheTray) {
     // The first form of NOTIFYICONDATAA, field by field, at the shell's offsets
     // (88 bytes in the 32-bit program; a 64-bit test build has wider handles).
     EXPECT_EQ(sizeof TrayIconData, NOTIFYICONDATAA_V1_SIZE);
-    if (sizeof(void*) == 4) EXPECT_EQ(sizeof TrayIconData, 88u);
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(sizeof TrayIconData, 88u);
+    }
     EXPECT_EQ(FieldAt<DWORD>(offsetof(NOTIFYICONDATAA, cbSize)), NOTIFYICONDATAA_V1_SIZE);
     EXPECT_EQ(FieldAt<HWND>(offsetof(NOTIFYICONDATAA, hWnd)), form->Handle());
     EXPECT_EQ(FieldAt<UINT>(offsetof(NOTIFYICONDATAA, uID)), 1000u);
