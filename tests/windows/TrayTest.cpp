@@ -177,6 +177,32 @@ TEST_F(TrayTest, OneIconAtAnyTime) {
     EXPECT_FALSE(IconShown());
 }
 
+// A restarted shell broadcasts "TaskbarCreated" with every icon gone: the
+// program in the tray adds its icon again with the same record; a program on
+// the screen has none to add.
+TEST_F(TrayTest, TaskbarCreatedBringsTheIconBackOnlyInTheTray) {
+    const UINT taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    app.ShowMainForm(SW_SHOWNORMAL);
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_FALSE(IconShown());
+
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(InTray());
+    const ui::NotifyIconRecord before = TrayIconData;
+    ui::NotifyIconRecord gone = TrayIconData;
+    ui::NotifyIcon(NIM_DELETE, gone);  // what the shell's restart did
+    ASSERT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(InTray());
+    EXPECT_EQ(std::memcmp(&before, &TrayIconData, sizeof before), 0);
+
+    TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_FALSE(IconShown());
+}
+
 TEST_F(TrayTest, DestructionRemovesTheIcon) {
     TrayIconData = ui::NotifyIconRecord{};
     form->FormDestroy();  // never filled: nothing to remove, and no harm
