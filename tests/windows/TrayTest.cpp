@@ -68,7 +68,9 @@ TEST_F(TrayTest, MinimizingFillsTheRecordAndGoesIntoTheTray) {
     // The first form of NOTIFYICONDATAA, field by field, at the shell's offsets
     // (88 bytes in the 32-bit program; a 64-bit test build has wider handles).
     EXPECT_EQ(sizeof TrayIconData, NOTIFYICONDATAA_V1_SIZE);
-    if (sizeof(void*) == 4) EXPECT_EQ(sizeof TrayIconData, 88u);
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(sizeof TrayIconData, 88u);
+    }
     EXPECT_EQ(FieldAt<DWORD>(offsetof(NOTIFYICONDATAA, cbSize)), NOTIFYICONDATAA_V1_SIZE);
     EXPECT_EQ(FieldAt<HWND>(offsetof(NOTIFYICONDATAA, hWnd)), form->Handle());
     EXPECT_EQ(FieldAt<UINT>(offsetof(NOTIFYICONDATAA, uID)), 1000u);
@@ -172,6 +174,32 @@ TEST_F(TrayTest, OneIconAtAnyTime) {
     form->MinimizeToTray();
     EXPECT_TRUE(IconShown());
     TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IconShown());
+}
+
+// A restarted shell broadcasts "TaskbarCreated" with every icon gone: the
+// program in the tray adds its icon again with the same record; a program on
+// the screen has none to add.
+TEST_F(TrayTest, TaskbarCreatedBringsTheIconBackOnlyInTheTray) {
+    const UINT taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    app.ShowMainForm(SW_SHOWNORMAL);
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_FALSE(IconShown());
+
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(InTray());
+    const ui::NotifyIconRecord before = TrayIconData;
+    ui::NotifyIconRecord gone = TrayIconData;
+    ui::NotifyIcon(NIM_DELETE, gone);  // what the shell's restart did
+    ASSERT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(InTray());
+    EXPECT_EQ(std::memcmp(&before, &TrayIconData, sizeof before), 0);
+
+    TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
     EXPECT_FALSE(IconShown());
 }
 
