@@ -67,11 +67,6 @@ const char kSampleBlock[] =
     "    清除: 上次中断留下的临时文件 1 个\r\n"
     "\r\n";
 
-TEST(RunLog, LivesInTheGivenFolder) {
-    const RunLog log("C:\\程序\\", FormatSettings());
-    EXPECT_EQ(log.Path(), "C:\\程序\\Backup.log");
-}
-
 TEST(RunLog, RunBlockIsExactGbkTextWithCrLf) {
     LogFolder folder;
     RunLog log(folder.Path(), FormatSettings());
@@ -135,29 +130,24 @@ TEST(RunLog, AppendsBesideAnotherSharingOpener) {
     EXPECT_EQ(ReadFileBytes(folder.Log()), "[2026-12-08 01:00:00] one\r\n\r\n[2026-12-08 02:00:00] two\r\n\r\n");
 }
 
-TEST(RunLogRollover, AFullLogReplacesTheOldOneAndANewLogBegins) {
-    LogFolder folder;
-    const std::string full(kRunLogLimit, 'x');
-    ASSERT_TRUE(WriteFileBytes(folder.Log(), full));
-    ASSERT_TRUE(WriteFileBytes(folder.OldLog(), "oldest"));
-    RunLog log(folder.Path(), FormatSettings());
+TEST(RunLogRollover, AtTheLimitTheOldLogIsReplacedAndANewOneBegun) {
+    for (const std::uint64_t size : {kRunLogLimit - 1, kRunLogLimit}) {
+        LogFolder folder;
+        const std::string earlier(size, 'x');
+        ASSERT_TRUE(WriteFileBytes(folder.Log(), earlier));
+        ASSERT_TRUE(WriteFileBytes(folder.OldLog(), "oldest"));
+        RunLog log(folder.Path(), FormatSettings());
 
-    ASSERT_TRUE(log.AppendLine(At(9, 0, 0), "next"));
+        ASSERT_TRUE(log.AppendRun(SampleRun()));
 
-    EXPECT_EQ(ReadFileBytes(folder.OldLog()), full);
-    EXPECT_EQ(ReadFileBytes(folder.Log()), "[2026-12-08 09:00:00] next\r\n\r\n");
-}
-
-TEST(RunLogRollover, ALogJustBelowTheLimitGrowsOn) {
-    LogFolder folder;
-    const std::string almost(kRunLogLimit - 1, 'x');
-    ASSERT_TRUE(WriteFileBytes(folder.Log(), almost));
-    RunLog log(folder.Path(), FormatSettings());
-
-    ASSERT_TRUE(log.AppendRun(SampleRun()));
-
-    EXPECT_EQ(ReadFileBytes(folder.Log()), almost + kSampleBlock);
-    EXPECT_EQ(GetFileAttributesA(folder.OldLog().c_str()), INVALID_FILE_ATTRIBUTES);
+        if (size < kRunLogLimit) {
+            EXPECT_EQ(ReadFileBytes(folder.Log()), earlier + kSampleBlock);
+            EXPECT_EQ(ReadFileBytes(folder.OldLog()), "oldest");
+        } else {
+            EXPECT_EQ(ReadFileBytes(folder.Log()), kSampleBlock);
+            EXPECT_EQ(ReadFileBytes(folder.OldLog()), earlier);
+        }
+    }
 }
 
 // Another opener that does not share deletion blocks the rename.
