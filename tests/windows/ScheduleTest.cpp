@@ -44,6 +44,16 @@ protected:
     }
     void Tick() { ::SendMessageA(form->Handle(), WM_TIMER, TMainForm::kTimer1Id, 0); }
     std::vector<std::string> DestFiles() const { return ScratchDir::List(dest); }
+    // Source files "locked<i>.txt" held open without sharing, so the run cannot read them.
+    std::vector<std::unique_ptr<test::ExclusiveLock>> LockedFiles(int count) const {
+        std::vector<std::unique_ptr<test::ExclusiveLock>> locks;
+        for (int i = 0; i < count; ++i) {
+            const std::string file = source + "\\locked" + std::to_string(i) + ".txt";
+            WriteFileBytes(file, "x");
+            locks.push_back(std::make_unique<test::ExclusiveLock>(file));
+        }
+        return locks;
+    }
 
     test::RecordingReporter reporter;
     ui::ScopedReporter scoped{reporter};
@@ -297,12 +307,7 @@ TEST_F(ScheduleTest, MissingSourceGivesOneBoxHoweverSoonItIsDismissed) {
 // Too many failures for the screen: the box lists as many as fit (at most
 // 20) and ends with a line that counts the rest and names the run log.
 TEST_F(ScheduleTest, ManyFailuresGiveABoxThatFitsTheScreen) {
-    std::vector<std::unique_ptr<test::ExclusiveLock>> locks;
-    for (int i = 0; i < 150; ++i) {
-        const std::string file = source + "\\locked" + std::to_string(i) + ".txt";
-        WriteFileBytes(file, "x");
-        locks.push_back(std::make_unique<test::ExclusiveLock>(file));
-    }
+    auto locks = LockedFiles(150);
     SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
     clock.Set({At(12, 0, 0)});
     Tick();
@@ -325,12 +330,7 @@ TEST_F(ScheduleTest, ManyFailuresGiveABoxThatFitsTheScreen) {
 // run and its report as ever, and no box points at a log without the lines.
 TEST_F(ScheduleTest, ALogThatCannotBeWrittenChangesNothingElse) {
     ::CreateDirectoryA((scratch / "Backup.log").c_str(), nullptr);  // no file can be made there
-    std::vector<std::unique_ptr<test::ExclusiveLock>> locks;
-    for (int i = 0; i < 30; ++i) {
-        const std::string file = source + "\\locked" + std::to_string(i) + ".txt";
-        WriteFileBytes(file, "x");
-        locks.push_back(std::make_unique<test::ExclusiveLock>(file));
-    }
+    auto locks = LockedFiles(30);
     SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
     clock.Set({At(12, 0, 0)});
     Tick();
