@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Configures and builds everything (program, tests, benchmark) into build/.
+# Configures and builds everything (program, tests, benchmark).
+#   build.sh            the 32-bit product build in build/
+#   build.sh x86_64     the 64-bit test build in build/x64 (see tools/wine-env)
+# Further arguments go to cmake --build (for example --target NAME).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZELVO_BUILD_DIR:-$root/build}"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+arch="${1:-i686}"
+shift || true
+case "$arch" in
+    i686) dir="$build" ;;
+    x86_64) dir="$build/x64" ;;
+    *) echo "build.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$dir" -j"$(nproc)" "$@"

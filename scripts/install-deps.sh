@@ -15,8 +15,9 @@ need_root() {
 PKGS=(
     cmake make
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     googletest
-    wine wine32:i386
+    wine wine32:i386 wine64
     xvfb xauth x11-utils imagemagick
     fonts-wqy-zenhei
     locales fonts-wine fonts-arphic-uming
@@ -49,6 +50,8 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
 fi
 
 command -v i686-w64-mingw32-g++-posix >/dev/null
+command -v x86_64-w64-mingw32-g++-posix >/dev/null
 command -v wine >/dev/null
+test -x /usr/lib/wine/wine64
 command -v xvfb-run >/dev/null
 echo "install-deps: all present"

@@ -8,17 +8,24 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZELVO_BUILD_DIR:-$root/build}"
 cd "$root"
-bash scripts/build.sh >/dev/null
+bash scripts/install-deps.sh >/dev/null
+. tools/wine-env
+if [ "$ZELVO_WINE_ARCH" = win64 ]; then
+    # This machine runs no 32-bit code: start the x86_64 build of the program.
+    bash scripts/build.sh x86_64 --target ZelvoBackup >/dev/null
+    build="$build/x64"
+else
+    bash scripts/build.sh i686 --target ZelvoBackup >/dev/null
+fi
 
 export WINEPREFIX="$build/wineprefix"
-export LC_ALL=zh_CN.UTF-8 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
 tools/wine-prefix
 
 xvfb_pid=""
 shot="$build/run-screenshot.png"
 cleanup() {
     [ -n "${wine_pid:-}" ] && kill "$wine_pid" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
+    "$ZELVO_WINESERVER" -k 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
@@ -35,7 +42,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "run.sh: look at $shot (refreshed every 5 s); Ctrl-C ends the program."
 fi
 
-wine explorer /desktop=zelvo,1024x768 "$(winepath -w "$build/ZelvoBackup.exe")" &
+"$ZELVO_WINE" explorer /desktop=zelvo,1024x768 "$("$ZELVO_WINE" winepath -w "$build/ZelvoBackup.exe" 2>/dev/null)" &
 wine_pid=$!
 
 if [ -n "$xvfb_pid" ]; then

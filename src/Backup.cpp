@@ -1,28 +1,19 @@
 #include "Backup.h"
 
 #include "Main.h"
-#include "platform/Reporter.h"
+
+#include <exception>
+#include <utility>
 
 namespace zelvo {
 
 TBackupForm* BackupForm = nullptr;
 
 namespace {
-
 constexpr int kPanelInset = 3;  // outer bevel, border, inner bevel
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        if (!text.empty()) text += "\n";
-        text += line;
-    }
-    return text;
-}
-
 }  // namespace
 
-TBackupForm::TBackupForm() : Timer1(*this, kTimer1Id, kTimer1Interval) {
+TBackupForm::TBackupForm(Clock clock) : Timer1(*this, kTimer1Id, kTimer1Interval), clock_(std::move(clock)) {
     CreateForm(kClassName, kCaption, ui::DialogLayout(SIZE{kClientWidth, kClientHeight}));
     Panel1.Create(*this, kPanel1Id, ui::Bounds{0, 0, kClientWidth, kClientHeight}, ui::Bevel::Raised,
                   ui::Bevel::Lowered, 1);
@@ -49,19 +40,18 @@ void TBackupForm::Timer1Timer() {
     // Off before anything else: a failure box below runs a message loop,
     // in which this timer must not start the run again.
     Timer1.SetEnabled(false);
-    CopyRunResult result;
+    Outcome.ran = true;
+    Outcome.start = clock_();
     try {
-        result = RunCopy(SourcePath, DestPath,
-                         [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
-    } catch (...) {
-        Close();
-        throw;
+        Outcome.result = RunCopy(SourcePath, DestPath,
+                                 [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
+    } catch (const std::exception& e) {
+        // The run itself collects the failures of its files; anything else
+        // (out of memory) ends it and is reported with them, after the dialog.
+        Outcome.result.failures.emplace_back(e.what());
     }
+    Outcome.end = clock_();
     ProgressBar1.SetPosition(kProgressMax);
-    // The scheduler refuses such a destination before showing the dialog;
-    // a caller that did not gets the same box.
-    if (result.refused) ui::CurrentReporter().ShowInformation(MissingDirectoryText(DestPath));
-    if (!result.failures.empty()) ui::CurrentReporter().ShowError(JoinLines(result.failures));
     Close();
 }
 

@@ -4,12 +4,22 @@
 #pragma once
 
 #include "core/CopyRun.h"
+#include "core/DateTime.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
 
 #include <string>
 
 namespace zelvo {
+
+// What one showing of the dialog did: whether its run happened (closing the
+// dialog before its first tick ends it without one), when, and the result.
+struct BackupOutcome {
+    bool ran = false;
+    DateTime start = 0;
+    DateTime end = 0;
+    CopyRunResult result;
+};
 
 class TBackupForm : public ui::Form, private CopyProgress {
 public:
@@ -21,7 +31,8 @@ public:
     static constexpr UINT_PTR kTimer1Id = 1;
     static constexpr UINT kTimer1Interval = 1;
 
-    TBackupForm();
+    // The clock times the run for its log; tests pass a scripted one.
+    explicit TBackupForm(Clock clock = NowLocal);
     ~TBackupForm() override;
 
     ui::Panel Panel1;
@@ -30,6 +41,9 @@ public:
 
     std::string SourcePath;
     std::string DestPath;
+    // Filled by the run. Its failures are reported by whoever showed the
+    // dialog, once the dialog is gone, so no box holds up the schedule.
+    BackupOutcome Outcome;
 
     void Timer1Timer();
 
@@ -44,6 +58,8 @@ private:
     void StepIt() override;
     void SetPosition(int position) override;
     void KeepAlive() override;
+
+    Clock clock_;
 };
 
 // The current instance, set from the creation of a dialog to its destruction.

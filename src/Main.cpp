@@ -8,7 +8,7 @@
 #include "core/ProfileFile.h"
 #include "platform/Application.h"
 #include "platform/Registry.h"
-#include "platform/Reporter.h"
+#include "platform/ReportQueue.h"
 
 #include <algorithm>
 #include <exception>
@@ -67,7 +67,8 @@ TMainForm::TMainForm(Clock clock, MainFormSite site)
       clock_(std::move(clock)),
       site_(std::move(site)),
       formatSettings_(FormatSettings::FromLocale()),
-      scheduler_(formatSettings_) {
+      scheduler_(formatSettings_),
+      taskbarCreatedMessage_(::RegisterWindowMessageA("TaskbarCreated")) {
     ui::FormLayout layout;
     layout.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     layout.size = SIZE{kWidth, kHeight};
@@ -257,6 +258,14 @@ void TMainForm::TrayIconMessage(LPARAM mouseEvent) {
     }
 }
 
+void TMainForm::TaskbarCreated() {
+    // A restarted shell has forgotten every icon. Only a program that sits in
+    // the tray had one; it has no other way back to the screen.
+    if (ui::Application::Instance().Minimized() && TrayIconData.hWnd == hwnd_) {
+        ui::NotifyIcon(NIM_ADD, TrayIconData);
+    }
+}
+
 void TMainForm::NCloseClick() { Close(); }
 
 void TMainForm::N1Click() { Close(); }
@@ -268,34 +277,73 @@ void TMainForm::CheckBox2Click() { DateTimePicker2.SetEnabled(CheckBox2.Checked(
 void TMainForm::CheckBox3Click() { DateTimePicker3.SetEnabled(CheckBox3.Checked()); }
 
 void TMainForm::Timer1Timer() {
-    StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, clock_(), formatSettings_));
-    // A tick inside a run's dialog (before its run, or while its failures are
-    // shown) starts no further run.
+    const DateTime now = clock_();
+    StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, now, formatSettings_));
+    // A tick inside a run's dialog (before its run) starts no further run.
     if (runOpen_) return;
-    CheckBackupTime(1, CheckBox1, DateTimePicker1);
-    CheckBackupTime(2, CheckBox2, DateTimePicker2);
-    CheckBackupTime(3, CheckBox3, DateTimePicker3);
+    const SlotScheduler::Tick tick = scheduler_.BeginTick(now);
+    try {
+        CheckBackupTime(tick, 1, CheckBox1, DateTimePicker1);
+        CheckBackupTime(tick, 2, CheckBox2, DateTimePicker2);
+        CheckBackupTime(tick, 3, CheckBox3, DateTimePicker3);
+    } catch (const ui::SilentAbort&) {
+        // A missing directory ends the tick; the remaining slots are not examined.
+    }
+    scheduler_.Handled(clock_());
+    // Only now, with the tick over, may a box wait for its click: the ticks
+    // that come meanwhile are handled inside its loop and run as usual.
+    ui::Reports().ShowPending();
 }
 
-void TMainForm::CheckBackupTime(int slot, ui::CheckBox& checkBox, ui::TimePicker& picker) {
+void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::CheckBox& checkBox,
+                                ui::TimePicker& picker) {
     const DateTime now = clock_();
-    if (runOpen_ || !scheduler_.IsDue(slot, checkBox.Checked(), picker.Value(), now)) return;
-    FlagScope open(runOpen_);
-    auto dialog = std::make_unique<TBackupForm>();
-    dialog->SourcePath = SourceEdit.Text();
-    dialog->DestPath = DesEdit.Text();
-    if (!DirectoryExists(dialog->SourcePath)) {
-        ui::CurrentReporter().ShowInformation(MissingDirectoryText(dialog->SourcePath));
-        throw ui::SilentAbort();
+    if (runOpen_ || !scheduler_.IsDue(tick, slot, checkBox.Checked(), picker.Value(), now)) return;
+    std::string source, dest;
+    BackupOutcome outcome;
+    {
+        FlagScope open(runOpen_);
+        const auto dialog = std::make_unique<TBackupForm>(clock_);
+        dialog->SourcePath = SourceEdit.Text();
+        dialog->DestPath = DesEdit.Text();
+        source = dialog->SourcePath;
+        dest = dialog->DestPath;
+        if (!DirectoryExists(source)) {
+            ReportMissingDirectory(now, source);
+            throw ui::SilentAbort();
+        }
+        // An empty or relative destination would put the copies wherever the
+        // current directory happens to be; it is refused like a missing source.
+        if (!IsUsableDirectoryPath(dest)) {
+            ReportMissingDirectory(now, dest);
+            throw ui::SilentAbort();
+        }
+        if (!DirectoryExists(dest)) CreateOneDirectory(dest);
+        dialog->ShowModal();
+        outcome = std::move(dialog->Outcome);
     }
-    // An empty or relative destination would put the copies wherever the
-    // current directory happens to be; it is refused like a missing source.
-    if (!IsUsableDirectoryPath(dialog->DestPath)) {
-        ui::CurrentReporter().ShowInformation(MissingDirectoryText(dialog->DestPath));
-        throw ui::SilentAbort();
+    // The dialog is gone before its run is reported.
+    if (outcome.ran) ReportRun(source, dest, outcome);
+}
+
+void TMainForm::ReportMissingDirectory(DateTime at, const std::string& path) {
+    ui::Report report{ui::ReportKind::Information, BracketedTime(at), {MissingDirectoryText(path)}, {}};
+    ui::Reports().Add(std::move(report));
+}
+
+void TMainForm::ReportRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome) {
+    (void)source;
+    if (outcome.result.refused) {
+        ReportMissingDirectory(outcome.start, dest);
+        return;
     }
-    if (!DirectoryExists(dialog->DestPath)) CreateOneDirectory(dialog->DestPath);
-    dialog->ShowModal();
+    if (outcome.result.failures.empty()) return;
+    ui::Report report{ui::ReportKind::Error, BracketedTime(outcome.start), outcome.result.failures, {}};
+    ui::Reports().Add(std::move(report));
+}
+
+std::string TMainForm::BracketedTime(DateTime at) const {
+    return "[" + FormatDateTime(kClockFormat, at, formatSettings_) + "]";
 }
 
 SettingsState TMainForm::ReadSettings() const {
@@ -380,6 +428,10 @@ void TMainForm::OnTimer(UINT_PTR id) {
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kTrayCallbackMessage) {
         TrayIconMessage(lParam);
+        return 0;
+    }
+    if (msg == taskbarCreatedMessage_ && msg != 0) {
+        TaskbarCreated();
         return 0;
     }
     return Form::HandleMessage(msg, wParam, lParam);

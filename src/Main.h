@@ -3,6 +3,7 @@
 // backup runs.
 #pragma once
 
+#include "Backup.h"
 #include "core/DateTime.h"
 #include "core/Schedule.h"
 #include "core/Settings.h"
@@ -119,7 +120,8 @@ public:
     void FormDestroy();
     void Timer1Timer();
     // Examines one slot and runs its backup when the slot is due now.
-    void CheckBackupTime(int slot, ui::CheckBox& checkBox, ui::TimePicker& picker);
+    void CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::CheckBox& checkBox,
+                         ui::TimePicker& picker);
     void SaveBitBtnClick();
     void NCloseClick();
     void N1Click();
@@ -134,6 +136,8 @@ public:
     // the task-bar button away.
     void MinimizeToTray();
     void TrayIconMessage(LPARAM mouseEvent);
+    // The shell's "TaskbarCreated" broadcast: the icon goes back into a new tray.
+    void TaskbarCreated();
 
     // The controls' state as the settings file keeps it, and back.
     SettingsState ReadSettings() const;
@@ -158,12 +162,17 @@ private:
     void PickFolder(const char* caption, ui::Edit& target);
     ui::CheckBox* SlotCheckBox(int slot);
     ui::TimePicker* SlotPicker(int slot);
+    // Queue the reports of a tick; the tick shows them when it is over.
+    void ReportMissingDirectory(DateTime at, const std::string& path);
+    void ReportRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome);
+    std::string BracketedTime(DateTime at) const;
 
     Clock clock_;
     MainFormSite site_;
     FormatSettings formatSettings_;
     SlotScheduler scheduler_;
     bool runOpen_ = false;
+    UINT taskbarCreatedMessage_;
 };
 
 // The current instance, set while the main window exists.

@@ -1,25 +1,41 @@
 #include "core/Schedule.h"
 
+#include <algorithm>
 #include <string>
 
 namespace zelvo {
 
-bool SlotScheduler::IsDue(int slot, bool checked, DateTime slotTime, DateTime now) {
+SlotScheduler::Tick SlotScheduler::BeginTick(DateTime now) {
     const std::int64_t current = WholeSeconds(now);
-    auto& last = lastExamined_.at(static_cast<std::size_t>(slot - 1));
-    std::int64_t first = current;
-    if (last) {
-        const std::int64_t gap = current - *last;
-        if (gap >= 1 && gap <= kMaxCatchUpSeconds) first = *last + 1;
-        else if (gap == 0) first = current + 1;  // this second was examined already
+    Tick tick;
+    if (lastHandled_) {
+        const std::int64_t gap = current - *lastHandled_;
+        if (gap >= 2 && gap <= kMaxCatchUpSeconds) tick = Tick{*lastHandled_ + 1, current - 1};
     }
+    lastHandled_ = current;
+    return tick;
+}
+
+bool SlotScheduler::IsDue(const Tick& tick, int slot, bool checked, DateTime slotTime, DateTime now) {
+    const std::int64_t current = WholeSeconds(now);
+    lastHandled_ = current;
+    auto& last = lastExamined_.at(static_cast<std::size_t>(slot - 1));
+    // Seconds up to the one this slot examined last are done with, unless
+    // the clock went back behind it (then the current second counts again).
+    const std::int64_t after = (last && *last <= current) ? *last : current - 1;
+    const std::int64_t catchUpFirst = std::max(tick.first, after + 1);
+    const std::int64_t catchUpLast = std::min(tick.last, current - 1);
+    const bool currentIsNew = !last || *last != current;
     last = current;
     if (!checked) return false;
     const std::string wanted = FormatDateTime(kTimeFormat, slotTime, fs_);
-    for (std::int64_t second = first; second <= current; ++second) {
-        if (FormatDateTime(kTimeFormat, FromWholeSeconds(second), fs_) == wanted) return true;
+    const auto matches = [&](std::int64_t second) {
+        return FormatDateTime(kTimeFormat, FromWholeSeconds(second), fs_) == wanted;
+    };
+    for (std::int64_t second = catchUpFirst; second <= catchUpLast; ++second) {
+        if (matches(second)) return true;
     }
-    return false;
+    return currentIsNew && matches(current);
 }
 
 }  // namespace zelvo

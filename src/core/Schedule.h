@@ -16,24 +16,41 @@ namespace zelvo {
 //
 // A 1000 ms timer drifts, so a tick may land more than a second after the
 // previous one and a backup set for the skipped second would silently not
-// happen. The scheduler therefore remembers, per slot, the second it examined
-// last: when the new reading is later by 1 to 3 seconds, every second after
-// the last examined one up to the current one is examined, once each. A larger
-// gap or a clock that went backwards counts only the current second; a second
-// already examined by the previous tick is not examined again.
+// happen. The scheduler therefore remembers the last clock reading taken in
+// any handled tick: when a tick starts 2 or 3 seconds after it, the seconds in
+// between, in which no tick was handled at all, are examined by this tick
+// too. Seconds that passed inside a handled tick (during a run, behind a box
+// that ended its tick) are not caught up; a larger gap or a clock that went
+// backwards counts only the current second. Per slot it remembers the second
+// examined last, so no slot examines the same second twice in a row.
 class SlotScheduler {
 public:
     static constexpr int kMaxCatchUpSeconds = 3;
 
+    // The seconds a tick examines besides each slot's own reading: those in
+    // which no tick was handled, [first, last] (empty when first > last).
+    struct Tick {
+        std::int64_t first = 1;
+        std::int64_t last = 0;
+    };
+
     explicit SlotScheduler(FormatSettings fs) : fs_(std::move(fs)) {}
 
-    // Examines slot (1-based) at the clock reading `now`; true when its backup
-    // is due. An unchecked slot is never due, but the second still counts as
-    // examined. The first call for a slot examines only the current second.
-    bool IsDue(int slot, bool checked, DateTime slotTime, DateTime now);
+    // Starts a tick at its first clock reading.
+    Tick BeginTick(DateTime now);
+
+    // Examines slot (1-based) within `tick` at the clock reading `now`; true
+    // when its backup is due. An unchecked slot is never due, but the seconds
+    // still count as examined. The first call for a slot examines only the
+    // current second.
+    bool IsDue(const Tick& tick, int slot, bool checked, DateTime slotTime, DateTime now);
+
+    // Notes a clock reading taken inside a handled tick (its end).
+    void Handled(DateTime now) { lastHandled_ = WholeSeconds(now); }
 
 private:
     FormatSettings fs_;
+    std::optional<std::int64_t> lastHandled_;
     std::array<std::optional<std::int64_t>, kSlotCount> lastExamined_{};
 };
 

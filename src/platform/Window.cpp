@@ -1,7 +1,7 @@
 #include "platform/Window.h"
 
 #include "platform/Gdi.h"
-#include "platform/Reporter.h"
+#include "platform/ReportQueue.h"
 
 #include <set>
 #include <stdexcept>
@@ -19,14 +19,11 @@ void ReportHandlerFailure(std::exception_ptr failure) noexcept {
     } catch (const SilentAbort&) {
     } catch (const std::exception& e) {
         try {
-            CurrentReporter().ShowError(e.what());
+            ShowReport(Report{ReportKind::Error, std::string(), {e.what()}, std::string()});
         } catch (...) {
         }
     } catch (...) {
-        try {
-            CurrentReporter().ShowError(kUnknownFailure);
-        } catch (...) {
-        }
+        ShowReport(Report{ReportKind::Error, std::string(), {kUnknownFailure}, std::string()});
     }
 }
 

@@ -15,8 +15,11 @@ const DateTime kNoon = EncodeTime(12, 0, 0);
 
 class SlotSchedulerTest : public ::testing::Test {
 protected:
-    // Slot 1 checked at noon, examined at `now`.
-    bool Tick(DateTime now) { return scheduler.IsDue(1, true, kNoon, now); }
+    // One tick that examines slot 1 (checked at noon) at `now`.
+    bool Tick(DateTime now) { return Tick(scheduler, now); }
+    static bool Tick(SlotScheduler& s, DateTime now) {
+        return s.IsDue(s.BeginTick(now), 1, true, kNoon, now);
+    }
 
     SlotScheduler scheduler{FormatSettings{}};
 };
@@ -34,13 +37,17 @@ TEST_F(SlotSchedulerTest, TheFirstExaminationDoesNotLookBack) {
 
 TEST_F(SlotSchedulerTest, PickerDatePartAndMillisecondsPlayNoRole) {
     const DateTime picker = EncodeDate(2001, 5, 6) + EncodeTime(12, 0, 0, 700);
-    EXPECT_TRUE(scheduler.IsDue(2, true, picker, At(12, 0, 0, 100)));
+    const DateTime now = At(12, 0, 0, 100);
+    EXPECT_TRUE(scheduler.IsDue(scheduler.BeginTick(now), 2, true, picker, now));
 }
 
 TEST_F(SlotSchedulerTest, UncheckedIsNeverDueButItsSecondCountsAsExamined) {
-    for (int ms = 0; ms < 1000; ms += 250) EXPECT_FALSE(scheduler.IsDue(1, false, kNoon, At(12, 0, 0, ms)));
+    for (int ms = 0; ms < 1000; ms += 250) {
+        const DateTime now = At(12, 0, 0, ms);
+        EXPECT_FALSE(scheduler.IsDue(scheduler.BeginTick(now), 1, false, kNoon, now));
+    }
     // Ticked within the same second: that second was already examined.
-    EXPECT_FALSE(scheduler.IsDue(1, true, kNoon, At(12, 0, 0, 999)));
+    EXPECT_FALSE(Tick(At(12, 0, 0, 999)));
 }
 
 TEST_F(SlotSchedulerTest, DriftedTickStillCatchesTheSkippedSecondOnce) {
@@ -54,8 +61,8 @@ TEST_F(SlotSchedulerTest, CatchUpReachesThreeSecondsBackAndNoFurther) {
     EXPECT_TRUE(Tick(At(12, 0, 1, 500)));  // gap 3: examines 11:59:59, 12:00:00, 12:00:01
 
     SlotScheduler jumped{FormatSettings{}};
-    EXPECT_FALSE(jumped.IsDue(1, true, kNoon, At(11, 59, 58, 500)));
-    EXPECT_FALSE(jumped.IsDue(1, true, kNoon, At(12, 0, 2, 500)));  // gap 4: only 12:00:02
+    EXPECT_FALSE(Tick(jumped, At(11, 59, 58, 500)));
+    EXPECT_FALSE(Tick(jumped, At(12, 0, 2, 500)));  // gap 4: only 12:00:02
 }
 
 TEST_F(SlotSchedulerTest, ClockSetBackMatchesTheRepeatedSecondAgain) {
@@ -69,27 +76,60 @@ TEST_F(SlotSchedulerTest, ClockSetBackMatchesTheRepeatedSecondAgain) {
 }
 
 TEST_F(SlotSchedulerTest, SlotsAreTrackedSeparately) {
-    // Slot 1's tick must not count as slot 3's examination.
-    EXPECT_FALSE(scheduler.IsDue(1, true, kNoon, At(11, 59, 59, 500)));
-    EXPECT_FALSE(scheduler.IsDue(3, true, kNoon, At(11, 59, 59, 500)));
-    EXPECT_TRUE(scheduler.IsDue(1, true, kNoon, At(12, 0, 0, 500)));
-    EXPECT_TRUE(scheduler.IsDue(3, true, kNoon, At(12, 0, 0, 600)));
+    // Slot 1's examination must not count as slot 3's.
+    const DateTime before = At(11, 59, 59, 500);
+    SlotScheduler::Tick tick = scheduler.BeginTick(before);
+    EXPECT_FALSE(scheduler.IsDue(tick, 1, true, kNoon, before));
+    EXPECT_FALSE(scheduler.IsDue(tick, 3, true, kNoon, before));
+    tick = scheduler.BeginTick(At(12, 0, 0, 500));
+    EXPECT_TRUE(scheduler.IsDue(tick, 1, true, kNoon, At(12, 0, 0, 500)));
+    EXPECT_TRUE(scheduler.IsDue(tick, 3, true, kNoon, At(12, 0, 0, 600)));
 }
 
 // Slots 1 and 3 both at noon; slot 1's run blocks the tick before slot 3 is
-// examined. A run of up to three seconds leaves slot 3's second within the
-// catch-up, so slot 3 runs too; a longer run skips it, as a jumped clock would.
-TEST_F(SlotSchedulerTest, SlotAfterALongRunIsCaughtUpOnlyWithinThreeSeconds) {
-    for (int runSeconds : {2, 5}) {
+// examined against the clock after the run. Seconds that passed during the
+// run were inside a handled tick and are not caught up, however short the
+// run: slot 3 runs too only while noon is still current.
+TEST_F(SlotSchedulerTest, SlotAfterARunRunsOnlyWhileItsSecondIsCurrent) {
+    for (int runSeconds : {0, 1, 2, 5}) {
         SCOPED_TRACE(runSeconds);
         SlotScheduler s{FormatSettings{}};
-        s.IsDue(1, true, kNoon, At(11, 59, 59, 500));
-        s.IsDue(3, true, kNoon, At(11, 59, 59, 500));
-        EXPECT_TRUE(s.IsDue(1, true, kNoon, At(12, 0, 0, 500)));
-        EXPECT_EQ(s.IsDue(3, true, kNoon, At(12, 0, runSeconds, 600)), runSeconds <= 3);
-        // The next tick after the run starts neither slot again.
-        EXPECT_FALSE(s.IsDue(1, true, kNoon, At(12, 0, runSeconds + 1, 0)));
-        EXPECT_FALSE(s.IsDue(3, true, kNoon, At(12, 0, runSeconds + 1, 0)));
+        SlotScheduler::Tick tick = s.BeginTick(At(11, 59, 59, 500));
+        s.IsDue(tick, 1, true, kNoon, At(11, 59, 59, 500));
+        s.IsDue(tick, 3, true, kNoon, At(11, 59, 59, 500));
+        tick = s.BeginTick(At(12, 0, 0, 100));
+        EXPECT_TRUE(s.IsDue(tick, 1, true, kNoon, At(12, 0, 0, 100)));
+        EXPECT_EQ(s.IsDue(tick, 3, true, kNoon, At(12, 0, runSeconds, 600)), runSeconds == 0);
+        s.Handled(At(12, 0, runSeconds, 700));
+        // Neither the next tick nor a stretched one starts either slot again.
+        for (int later : {1, 3}) {
+            const DateTime next = At(12, 0, runSeconds + later, 0);
+            tick = s.BeginTick(next);
+            EXPECT_FALSE(s.IsDue(tick, 1, true, kNoon, next));
+            EXPECT_FALSE(s.IsDue(tick, 3, true, kNoon, next));
+        }
+    }
+}
+
+// A tick that ends at slot 1 (missing source) leaves slot 2 unexamined in
+// that second; the next tick does not catch that second up for slot 2,
+// whether it comes at once or stretched, and whenever the tick ended.
+TEST_F(SlotSchedulerTest, ASecondAnAbortedTickPassedIsNotExaminedAgain) {
+    for (int endMs : {100, 900}) {
+        for (int nextSecond : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << endMs << " " << nextSecond);
+            SlotScheduler s{FormatSettings{}};
+            SlotScheduler::Tick tick = s.BeginTick(At(11, 59, 59, 500));
+            s.IsDue(tick, 1, true, kNoon, At(11, 59, 59, 500));
+            s.IsDue(tick, 2, true, kNoon, At(11, 59, 59, 500));
+            tick = s.BeginTick(At(12, 0, 0, 50));
+            EXPECT_TRUE(s.IsDue(tick, 1, true, kNoon, At(12, 0, 0, 50)));
+            s.Handled(At(12, 0, 0, endMs));  // slot 2 not examined: the tick ended
+            const DateTime next = At(12, 0, nextSecond, 0);
+            tick = s.BeginTick(next);
+            EXPECT_FALSE(s.IsDue(tick, 1, true, kNoon, next));
+            EXPECT_FALSE(s.IsDue(tick, 2, true, kNoon, next));
+        }
     }
 }
 

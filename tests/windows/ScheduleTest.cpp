@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -206,6 +209,108 @@ TEST_F(ScheduleTest, ClosingTheDialogBeforeItsFirstTickEndsItWithoutARun) {
     EXPECT_EQ(BackupForm, nullptr);
     EXPECT_TRUE(DestFiles().empty());  // created by the scheduler, left empty
     EXPECT_FALSE(form->RunOpen());
+}
+
+// The failures of a run are reported once its dialog is gone, and while that
+// box waits for its click, later ticks examine the slots and run as usual;
+// their reports wait and then share one box, each under its run's time.
+TEST_F(ScheduleTest, ABoxWaitingForItsClickHoldsBackNoRunAndOnlyOneBoxIsOpen) {
+    WriteFileBytes(source + "\\locked.txt", "locked");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    ASSERT_TRUE(lock.Held());
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 5));
+    SetSlot(form->CheckBox3, form->DateTimePicker3, EncodeTime(12, 0, 9));
+    std::vector<bool> dialogAtBox;
+    std::vector<std::size_t> errorsSeenInBox;
+    reporter.onBox = [&] {
+        dialogAtBox.push_back(BackupForm != nullptr);
+        if (reporter.errors.size() != 1) return;
+        // Inside the first box's loop: two more slots come due and run.
+        for (int second : {5, 9}) {
+            WriteFileBytes(source + "\\new" + std::to_string(second) + ".txt", "new");
+            clock.Set({At(12, 0, second)});
+            Tick();
+            errorsSeenInBox.push_back(reporter.errors.size());
+        }
+    };
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    lock.Release();
+
+    EXPECT_EQ(dialogs.count, 3);
+    EXPECT_EQ(ReadFileBytes(dest + "\\new5.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(dest + "\\new9.txt"), "new");
+    // No second box while the first was open; the two that waited share one.
+    EXPECT_EQ(errorsSeenInBox, (std::vector<std::size_t>{1, 1}));
+    ASSERT_EQ(reporter.errors.size(), 2u);
+    EXPECT_EQ(reporter.errors[0], "Cannot open file " + source + "\\locked.txt");
+    const std::string failure = "Cannot open file " + source + "\\locked.txt";
+    EXPECT_EQ(reporter.errors[1], "[2026-12-07 12:00:05]\n" + failure + "\n[2026-12-07 12:00:09]\n" + failure);
+    EXPECT_EQ(dialogAtBox, (std::vector<bool>{false, false}));
+    EXPECT_FALSE(form->RunOpen());
+}
+
+// The missing-directory box does not hold back the schedule either, and the
+// tick that met it still ends there.
+TEST_F(ScheduleTest, MissingSourceBoxHoldsBackNoLaterRun) {
+    const std::string other = scratch / "其他";
+    ::CreateDirectoryA(other.c_str(), nullptr);
+    WriteFileBytes(other + "\\c.txt", "charlie");
+    form->SourceEdit.SetText(scratch / "没有");
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox3, form->DateTimePicker3, EncodeTime(12, 0, 3));
+    reporter.onBox = [&] {
+        if (reporter.informations.size() != 1) return;
+        form->SourceEdit.SetText(other);
+        clock.Set({At(12, 0, 3)});
+        Tick();
+    };
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    EXPECT_EQ(reporter.informations.size(), 1u);  // slot 2 was not examined
+    EXPECT_EQ(dialogs.count, 2);                   // slot 1's, never shown, and slot 3's
+    EXPECT_EQ(ReadFileBytes(dest + "\\c.txt"), "charlie");
+}
+
+// Slots 1 and 2 at one second with the source missing: the box is dismissed
+// at once and the next tick comes within the second after or late; slot 2's
+// second passed inside the tick that ended at the box and is not caught up.
+TEST_F(ScheduleTest, MissingSourceGivesOneBoxHoweverSoonItIsDismissed) {
+    RemoveTree(source);
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    SetSlot(form->CheckBox2, form->DateTimePicker2, EncodeTime(12, 0, 0));
+    for (int nextSecond : {1, 2}) {
+        const DateTime day = nextSecond;  // each round on a day of its own
+        for (const DateTime now : {At(11, 59, 59), At(12, 0, 0), At(12, 0, nextSecond), At(12, 0, 3)}) {
+            clock.Set({now + day});
+            Tick();
+        }
+        EXPECT_EQ(reporter.informations.size(), static_cast<std::size_t>(nextSecond));
+    }
+}
+
+// Too many failures for the screen: the box lists as many as fit (at most
+// 20) and ends with a line that counts the rest and names the run log.
+TEST_F(ScheduleTest, ManyFailuresGiveABoxThatFitsTheScreen) {
+    std::vector<std::unique_ptr<test::ExclusiveLock>> locks;
+    for (int i = 0; i < 150; ++i) {
+        const std::string file = source + "\\locked" + std::to_string(i) + ".txt";
+        WriteFileBytes(file, "x");
+        locks.push_back(std::make_unique<test::ExclusiveLock>(file));
+    }
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    locks.clear();
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    const std::string& text = reporter.errors[0];
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    EXPECT_GE(lines, 2u);
+    EXPECT_LE(lines, 21u);
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    EXPECT_NE(last.find("另有 " + std::to_string(150 - (lines - 1)) + " 条未列出"), std::string::npos) << last;
 }
 
 }  // namespace

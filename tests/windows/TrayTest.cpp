@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -19,8 +20,10 @@ using test::LoopGuard;
 using test::TimedSteps;
 using test::TrayIconExists;
 
-DWORD FieldAt(std::size_t offset) {
-    DWORD value = 0;
+// A field of the record read from its bytes at the offset the shell reads it.
+template <typename T>
+T FieldAt(std::size_t offset) {
+    T value{};
     std::memcpy(&value, reinterpret_cast<const unsigned char*>(&TrayIconData) + offset, sizeof value);
     return value;
 }
@@ -62,15 +65,19 @@ TEST_F(TrayTest, MinimizingFillsTheRecordAndGoesIntoTheTray) {
     ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_TRUE(InTray());
 
-    // The first form of NOTIFYICONDATAA, field by field.
-    EXPECT_EQ(sizeof TrayIconData, 88u);
-    EXPECT_EQ(FieldAt(0), 88u);
-    EXPECT_EQ(FieldAt(4), reinterpret_cast<DWORD>(form->Handle()));
-    EXPECT_EQ(FieldAt(8), 1000u);
-    EXPECT_EQ(FieldAt(12), 7u);
-    EXPECT_EQ(FieldAt(16), 2000u);
-    EXPECT_EQ(FieldAt(20), reinterpret_cast<DWORD>(ui::ProgramIcon(ui::IconSize::Small)));
-    EXPECT_NE(FieldAt(20), 0u);
+    // The first form of NOTIFYICONDATAA, field by field, at the shell's offsets
+    // (88 bytes in the 32-bit program; a 64-bit test build has wider handles).
+    EXPECT_EQ(sizeof TrayIconData, NOTIFYICONDATAA_V1_SIZE);
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(sizeof TrayIconData, 88u);
+    }
+    EXPECT_EQ(FieldAt<DWORD>(offsetof(NOTIFYICONDATAA, cbSize)), NOTIFYICONDATAA_V1_SIZE);
+    EXPECT_EQ(FieldAt<HWND>(offsetof(NOTIFYICONDATAA, hWnd)), form->Handle());
+    EXPECT_EQ(FieldAt<UINT>(offsetof(NOTIFYICONDATAA, uID)), 1000u);
+    EXPECT_EQ(FieldAt<UINT>(offsetof(NOTIFYICONDATAA, uFlags)), 7u);
+    EXPECT_EQ(FieldAt<UINT>(offsetof(NOTIFYICONDATAA, uCallbackMessage)), 2000u);
+    EXPECT_EQ(FieldAt<HICON>(offsetof(NOTIFYICONDATAA, hIcon)), ui::ProgramIcon(ui::IconSize::Small));
+    EXPECT_NE(FieldAt<HICON>(offsetof(NOTIFYICONDATAA, hIcon)), nullptr);
     // The title in GBK, zero-filled to 64 bytes.
     const std::string title = "Zelvo\xCE\xC4\xBC\xFE\xB1\xB8\xB7\xDD\xC8\xED\xBC\xFE";
     EXPECT_EQ(TipBytes(), title + std::string(64 - title.size(), '\0'));
@@ -113,7 +120,7 @@ TEST_F(TrayTest, DoubleClickRemovesTheIconAndBringsTheWindowBackActive) {
     EXPECT_EQ(form->State(), ui::WindowState::Normal);
     EXPECT_EQ(::GetActiveWindow(), form->Handle());
 
-    EXPECT_EQ(TrayIconData.cbSize, 88u);
+    EXPECT_EQ(TrayIconData.cbSize, NOTIFYICONDATAA_V1_SIZE);
     EXPECT_EQ(TrayIconData.hWnd, form->Handle());
     EXPECT_EQ(TrayIconData.uID, 1000u);
     EXPECT_EQ(TrayIconData.uFlags, 7u);
@@ -167,6 +174,32 @@ TEST_F(TrayTest, OneIconAtAnyTime) {
     form->MinimizeToTray();
     EXPECT_TRUE(IconShown());
     TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IconShown());
+}
+
+// A restarted shell broadcasts "TaskbarCreated" with every icon gone: the
+// program in the tray adds its icon again with the same record; a program on
+// the screen has none to add.
+TEST_F(TrayTest, TaskbarCreatedBringsTheIconBackOnlyInTheTray) {
+    const UINT taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    app.ShowMainForm(SW_SHOWNORMAL);
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_FALSE(IconShown());
+
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(InTray());
+    const ui::NotifyIconRecord before = TrayIconData;
+    ui::NotifyIconRecord gone = TrayIconData;
+    ui::NotifyIcon(NIM_DELETE, gone);  // what the shell's restart did
+    ASSERT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(InTray());
+    EXPECT_EQ(std::memcmp(&before, &TrayIconData, sizeof before), 0);
+
+    TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IconShown());
+    ::SendMessageA(form->Handle(), taskbarCreated, 0, 0);
     EXPECT_FALSE(IconShown());
 }
 

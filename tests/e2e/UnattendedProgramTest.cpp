@@ -1,0 +1,233 @@
+// The real program left alone: a box that waits for a click holds back no
+// scheduled run, one box is open at a time, every box fits the screen, and the
+// tray icon survives a restart of the shell.
+#include "Backup.h"
+#include "Main.h"
+#include "e2e/ProgramDriver.h"
+#include "platform/InformationBox.h"
+#include "windows/TrayProbe.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zelvo {
+namespace {
+
+using e2e::WaitFor;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+class UnattendedProgramTest : public e2e::ProgramTest {
+protected:
+    // The program's visible top-level windows of a class (and title).
+    std::vector<HWND> Visible(const char* className, const char* title = nullptr) const {
+        std::vector<HWND> found;
+        for (HWND at = nullptr; (at = ::FindWindowExA(nullptr, at, className, title)) != nullptr;) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(at, &pid);
+            if (pid == process.dwProcessId && ::IsWindowVisible(at)) found.push_back(at);
+        }
+        return found;
+    }
+    std::vector<HWND> ErrorBoxes() const { return Visible("#32770", kApplicationTitle); }
+    std::vector<HWND> InformationBoxes() const { return Visible(ui::InformationBox::kClassName); }
+
+    HWND WaitForOne(const std::function<std::vector<HWND>()>& boxes, int timeoutMs) {
+        HWND box = nullptr;
+        WaitFor([&] {
+            const std::vector<HWND> now = boxes();
+            box = now.empty() ? nullptr : now.front();
+            return box != nullptr;
+        }, timeoutMs);
+        return box;
+    }
+
+    // The whole message of a box (BoxMessage reads only the first 512 bytes).
+    static std::string LongMessage(HWND box) {
+        for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            char cls[32] = {};
+            ::GetClassNameA(child, cls, sizeof cls);
+            if (std::string(cls) != "Static" || (::GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                continue;
+            }
+            const LRESULT length = ::SendMessageA(child, WM_GETTEXTLENGTH, 0, 0);
+            std::string text(static_cast<std::size_t>(length) + 1, '\0');
+            ::SendMessageA(child, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+            text.resize(static_cast<std::size_t>(length));
+            if (!text.empty()) return text;
+        }
+        return std::string();
+    }
+
+    static void ExpectInsideTheWorkArea(HWND box) {
+        RECT work{}, r{};
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        ::GetWindowRect(box, &r);
+        EXPECT_LE(r.right - r.left, work.right - work.left);
+        EXPECT_LE(r.bottom - r.top, work.bottom - work.top);
+        EXPECT_GE(r.left, work.left);
+        EXPECT_GE(r.top, work.top);
+        EXPECT_LE(r.right, work.right);
+        EXPECT_LE(r.bottom, work.bottom);
+    }
+
+    void Dismiss(HWND box) { ::PostMessageA(box, WM_COMMAND, IDOK, 0); }
+
+    void CloseProgram() {
+        ::PostMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(EndsWithin(10000));
+    }
+};
+
+TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt) {
+    ASSERT_NE((Start(), main), nullptr);
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    WriteFileBytes(source + "\\locked.txt", "locked");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    ASSERT_TRUE(lock.Held());
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+
+    const HWND first = WaitForOne([&] { return ErrorBoxes(); }, 10000);
+    ASSERT_NE(first, nullptr) << "no error box";
+    EXPECT_EQ(LongMessage(first), "Cannot open file " + source + "\\locked.txt.");
+    EXPECT_TRUE(Visible(TBackupForm::kClassName).empty());  // the run's dialog is gone
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+
+    // Slot 2 comes due while nobody clicks: it runs, and its report waits.
+    WriteFileBytes(source + "\\b.txt", "bravo");
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\b.txt") == "bravo"; }, 10000))
+        << "slot 2 did not run behind the box";
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(ErrorBoxes(), std::vector<HWND>{first});
+
+    Dismiss(first);
+    HWND second = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::vector<HWND> boxes = ErrorBoxes();
+        second = boxes.size() == 1 && boxes[0] != first ? boxes[0] : nullptr;
+        return second != nullptr;
+    }, 5000)) << "the report that waited was not shown";
+    EXPECT_EQ(LongMessage(second), "Cannot open file " + source + "\\locked.txt.");
+    Dismiss(second);
+    EXPECT_TRUE(WaitFor([&] { return ErrorBoxes().empty(); }, 5000));
+    lock.Release();
+    CloseProgram();
+}
+
+TEST_F(UnattendedProgramTest, MissingSourceGivesOneBoxThatHoldsBackNoLaterRun) {
+    ASSERT_NE((Start(), main), nullptr);
+    const std::string missing = folder + "\\没有这个目录";
+    source = missing;
+    SetPaths();
+    // Slots 1 and 2 at one second: one box, dismissed as soon as it shows.
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
+    const HWND box = WaitForOne([&] { return InformationBoxes(); }, 10000);
+    ASSERT_NE(box, nullptr) << "no information box";
+    Dismiss(box);
+    EXPECT_EQ(e2e::Text(box), "Information");
+    int boxesSeen = 1;
+    HWND last = box;
+    const auto until = e2e::SteadyClock::now() + std::chrono::seconds(3);
+    while (e2e::SteadyClock::now() < until) {
+        for (HWND other : InformationBoxes()) {
+            if (other != last) {
+                ++boxesSeen;
+                last = other;
+                Dismiss(other);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(boxesSeen, 1);
+
+    // Behind a missing-directory box that nobody answers, a later slot runs.
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    const HWND waiting = WaitForOne([&] { return InformationBoxes(); }, 10000);
+    ASSERT_NE(waiting, nullptr);
+    source = folder + "\\源目录";
+    WriteFileBytes(source + "\\c.txt", "charlie");
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox3Id, TMainForm::kDateTimePicker3Id, 3);
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\c.txt") == "charlie"; }, 10000))
+        << "slot 3 did not run behind the box";
+    EXPECT_TRUE(::IsWindowVisible(waiting));
+    Dismiss(waiting);
+    EXPECT_TRUE(WaitFor([&] { return InformationBoxes().empty(); }, 5000));
+    CloseProgram();
+}
+
+TEST_F(UnattendedProgramTest, EveryBoxFitsTheWorkArea) {
+    // A time far too long for any box.
+    WriteFileBytes(SettingsFile(), "[DayPara]\r\nDayTime1=" + std::string(3000, '7') + "\r\n");
+    Start(SW_SHOWNORMAL, false);
+    ASSERT_NE(main, nullptr);
+    HWND box = WaitForOne([&] { return ErrorBoxes(); }, 10000);
+    ASSERT_NE(box, nullptr) << "no load-error box";
+    ExpectInsideTheWorkArea(box);
+    EXPECT_EQ(LongMessage(box).rfind("'7777", 0), 0u);
+    EXPECT_NE(LongMessage(box).find("..."), std::string::npos);
+    Dismiss(box);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(main) != FALSE; }, 5000));
+
+    // 150 copies that cannot be replaced (read-only in the destination).
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    for (int i = 0; i < 150; ++i) {
+        const std::string name = "\\file" + std::to_string(i) + ".txt";
+        WriteFileBytes(source + name, "new");
+        WriteFileBytes(dest + name, "old");
+        ::SetFileAttributesA((dest + name).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    SetPaths();
+    ::SendMessageA(Control(TMainForm::kOverWriteCheckBoxId), BM_CLICK, 0, 0);
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
+    box = WaitForOne([&] { return ErrorBoxes(); }, 15000);
+    ASSERT_NE(box, nullptr) << "no failure box";
+    ExpectInsideTheWorkArea(box);
+    const std::string text = LongMessage(box);
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    EXPECT_LE(lines, 21u) << text;
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    EXPECT_NE(last.find("另有 " + std::to_string(150 - (lines - 1)) + " 条未列出"), std::string::npos) << last;
+    EXPECT_NE(last.find(folder + "\\Backup.log"), std::string::npos) << last;
+    Dismiss(box);
+    for (int i = 0; i < 150; ++i) {
+        const std::string name = dest + "\\file" + std::to_string(i) + ".txt";
+        EXPECT_EQ(ReadFileBytes(name), "old");
+        ::SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    CloseProgram();
+}
+
+TEST_F(UnattendedProgramTest, TrayIconComesBackAfterTheShellRestarts) {
+    ASSERT_NE((Start(), main), nullptr);
+    ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return test::TrayIconExists(main, kTrayIconId); }, 5000));
+    // What a crashed and restarted shell leaves: no icon, then its broadcast.
+    NOTIFYICONDATAA gone{};
+    gone.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    gone.hWnd = main;
+    gone.uID = kTrayIconId;
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &gone));
+    ASSERT_FALSE(test::TrayIconExists(main, kTrayIconId));
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG,
+                          5000, &result);
+    EXPECT_TRUE(WaitFor([&] { return test::TrayIconExists(main, kTrayIconId); }, 5000));
+    EXPECT_FALSE(::IsWindowVisible(main));
+    ::PostMessageA(main, WM_COMMAND, TMainForm::kN1Id, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+}  // namespace
+}  // namespace zelvo
