@@ -6,6 +6,7 @@
 #include "SelDir.h"
 #include "e2e/ProgramDriver.h"
 #include "platform/CommonControls.h"
+#include "platform/SystemLibrary.h"
 
 #include <windows.h>
 
@@ -111,6 +112,28 @@ TEST_F(PlantedDllProgramTest, NoDllBesideTheProgramOrInItsCurrentDirectoryRuns) 
     EXPECT_TRUE(WaitFor([&] { return FindOwn(TSelDirForm::kClassName) == nullptr; }, 10000));
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
+}
+
+// Last: the restriction stays for the rest of this process.
+TEST_F(PlantedDllProgramTest, RestrictedSearchByNameLeavesTheCurrentDirectoryOut) {
+    const std::string name = "zelvo-stand-in.dll";
+    ASSERT_TRUE(::CopyFileA(planted.c_str(), (scratch / name).c_str(), FALSE));
+    char previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryA(scratch.Path().c_str()));
+
+    HMODULE module = ::LoadLibraryA(name.c_str());
+    EXPECT_NE(module, nullptr) << "the current directory is not searched even before";
+    if (module) ::FreeLibrary(module);
+    EXPECT_TRUE(ui::RestrictDllSearch()) << "no SetDefaultDllDirectories";
+    module = ::LoadLibraryA(name.c_str());
+    EXPECT_EQ(module, nullptr);
+    if (module) ::FreeLibrary(module);
+    // The system directory is still searched.
+    module = ::LoadLibraryA("version.dll");
+    EXPECT_NE(module, nullptr);
+    if (module) ::FreeLibrary(module);
+    ::SetCurrentDirectoryA(previous);
 }
 
 }  // namespace
