@@ -1,5 +1,7 @@
 // Copy benchmark: the backup engine against Wine's xcopy and a CopyFileA loop,
-// on data it makes itself. Not a test; run it through scripts/bench.sh.
+// on data it makes itself, into an empty destination and over a destination
+// that already holds every file (overwrite on). Not a test; run it through
+// scripts/bench.sh.
 //
 //   copybench.exe [--dir D] [--files N] [--file-size BYTES] [--large-size BYTES]
 //                 [--reps R] [--cp-seconds S] [--prepare-only] [--keep]
@@ -7,9 +9,11 @@
 // --cp-seconds passes in the best time of native cp on the large file (taken
 // outside Wine by the script) so the ratios can be printed together.
 //
-// The engine runs in a process of its own (copybench.exe --engine SRC DST),
-// like xcopy, so both times include a process start and the peak working set
-// read in that process belongs to the engine's run alone.
+// The engine runs in a process of its own (copybench.exe --engine SRC DST
+// PEAKFILE [--no-flush]), like xcopy, so both times include a process start
+// and the peak working set read in that process belongs to the engine's run
+// alone. --no-flush leaves out the flush before each replacement, to show
+// what that flush costs.
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
 
@@ -46,6 +50,14 @@ public:
     void SetStep(int) override {}
     void StepIt() override {}
     void SetPosition(int) override {}
+};
+
+// Lets every transfer through and leaves out the flush before a replacement.
+class NoFlush : public zelvo::CopyFaults {
+public:
+    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };
 
 [[noreturn]] void Die(const std::string& what) {
@@ -147,9 +159,10 @@ void Prepare(const Options& options, const std::string& small, const std::string
 
 // The child side of an engine run: copies, then writes its peak working set
 // (bytes) to the file named by peakFile.
-int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile) {
+int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile, bool flush) {
     Quiet quiet;
-    const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet);
+    NoFlush noFlush;
+    const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet, flush ? nullptr : &noFlush);
     if (result.refused) Die("engine refused " + dest);
     if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
     const std::string peak = std::to_string(PeakWorkingSet());
@@ -195,10 +208,18 @@ std::string PeakFile() {
 
 std::uint64_t g_enginePeak = 0;  // highest peak working set of the engine processes
 
-void RunEngine(const std::string& source, const std::string& dest) {
+void StartEngine(const std::string& source, const std::string& dest, const char* extra) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    RunProcess(Quote(self) + " --engine " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()));
+    RunProcess(Quote(self) + " --engine " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()) + extra);
+}
+
+void RunEngine(const std::string& source, const std::string& dest) {
+    StartEngine(source, dest, "");
+}
+
+void RunEngineNoFlush(const std::string& source, const std::string& dest) {
+    StartEngine(source, dest, " --no-flush");
 }
 
 void ReadEnginePeak() {
@@ -209,6 +230,14 @@ void ReadEnginePeak() {
     CloseHandle(file);
     DeleteFileA(PeakFile().c_str());
     g_enginePeak = std::max<std::uint64_t>(g_enginePeak, std::strtoull(text, nullptr, 10));
+}
+
+// Flushes every file of dir to disk.
+void FlushDirectoryFiles(const std::string& dir) {
+    zelvo::DirEntry entry;
+    for (zelvo::DirListing listing(dir); listing.Next(entry);) {
+        if (!entry.IsDirectory()) zelvo::FlushFile(JoinPath(dir, entry.name));
+    }
 }
 
 void RunXcopy(const std::string& source, const std::string& dest) {
@@ -229,27 +258,38 @@ void RunCopyFileLoop(const std::string& source, const std::string& dest) {
 
 using Copier = void (*)(const std::string&, const std::string&);
 
-// Best and median of reps runs, each into a fresh destination that is checked
-// and removed afterwards (removal is not timed).
+// Best and median of reps runs, each checked afterwards. Into a fresh
+// destination, removed after each run; or, replacing, into one that a
+// CopyFileA loop filled beforehand and that each run fills again. Neither the
+// filling nor the removal is timed.
 struct Timing {
     double best = 0;
     double median = 0;
 };
 
-Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps) {
+enum class Into { Empty, Full };
+
+Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
     const Tally expected = Count(source);
     std::vector<double> times;
-    for (int rep = 0; rep < reps; ++rep) {
-        RemoveTree(dest);
+    RemoveTree(dest);
+    if (into == Into::Full) {
         MakeDirectory(dest);
+        RunCopyFileLoop(source, dest);
+        // Let the filling reach the disk, so its write-back is not timed.
+        FlushDirectoryFiles(dest);
+    }
+    for (int rep = 0; rep < reps; ++rep) {
+        if (into == Into::Empty) MakeDirectory(dest);
         const double start = Now();
         copier(source, dest);
         times.push_back(Now() - start);
-        if (copier == RunEngine) ReadEnginePeak();
+        if (copier == RunEngine || copier == RunEngineNoFlush) ReadEnginePeak();
         const Tally got = Count(dest);
         if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
-        RemoveTree(dest);
+        if (into == Into::Empty) RemoveTree(dest);
     }
+    RemoveTree(dest);
     std::sort(times.begin(), times.end());
     return {times.front(), times[times.size() / 2]};
 }
@@ -302,7 +342,9 @@ Options ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--engine") == 0) return EngineChild(argv[2], argv[3], argv[4]);
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--engine") == 0) {
+        return EngineChild(argv[2], argv[3], argv[4], argc == 5 || std::strcmp(argv[5], "--no-flush") != 0);
+    }
     const Options options = ParseArguments(argc, argv);
     const std::string small = JoinPath(options.dir, "small");
     const std::string large = JoinPath(options.dir, "large");
@@ -314,11 +356,15 @@ int main(int argc, char** argv) {
     const Timing engineSmall = Measure(RunEngine, small, out, options.reps);
     const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
     const Timing engineLarge = Measure(RunEngine, large, out, options.reps);
-    const std::uint64_t peakLarge = g_enginePeak;
+    const std::uint64_t peakLarge = std::exchange(g_enginePeak, 0);
     const Timing xcopySmall = Measure(RunXcopy, small, out, options.reps);
     const Timing copyFileSmall = Measure(RunCopyFileLoop, small, out, options.reps);
     const Timing xcopyLarge = Measure(RunXcopy, large, out, options.reps);
     const Timing copyFileLarge = Measure(RunCopyFileLoop, large, out, options.reps);
+    const Timing engineReplace = Measure(RunEngine, small, out, options.reps, Into::Full);
+    const Timing engineReplaceNoFlush = Measure(RunEngineNoFlush, small, out, options.reps, Into::Full);
+    const Timing xcopyReplace = Measure(RunXcopy, small, out, options.reps, Into::Full);
+    const std::uint64_t peakReplace = g_enginePeak;
 
     std::printf("small files: %d x %llu bytes, %d runs each\n", options.files,
                 static_cast<unsigned long long>(options.fileSize), options.reps);
@@ -339,9 +385,21 @@ int main(int argc, char** argv) {
         std::printf("  native cp          best %8.3f s\n", options.cpSeconds);
         std::printf("  engine vs cp       %.2fx of cp's speed (target >= 0.8)\n", options.cpSeconds / engineLarge.best);
     }
-    std::printf("peak working set of the engine process: %.2f MiB on the small files, %.2f MiB on the large file"
-                " (target < 8); this process: %.2f MiB\n",
-                peakSmall / 1048576.0, peakLarge / 1048576.0, PeakWorkingSet() / 1048576.0);
+
+    std::printf("replacing: the same small files over a destination holding all of them, overwrite on\n");
+    PrintTiming("engine (flushes)", engineReplace);
+    PrintTiming("engine without flush", engineReplaceNoFlush);
+    PrintTiming("xcopy /Y", xcopyReplace);
+    std::printf("  engine vs xcopy    %.2fx faster\n", xcopyReplace.best / engineReplace.best);
+    std::printf("  flush before replacing costs %.3f s in all, %.3f ms a file (%.2fx the run without it)\n",
+                engineReplace.best - engineReplaceNoFlush.best,
+                (engineReplace.best - engineReplaceNoFlush.best) * 1000.0 / std::max(1, options.files),
+                engineReplace.best / engineReplaceNoFlush.best);
+
+    std::printf("peak working set of the engine process: %.2f MiB on the small files, %.2f MiB on the large file,"
+                " %.2f MiB replacing (target < 8); this process: %.2f MiB\n",
+                peakSmall / 1048576.0, peakLarge / 1048576.0, peakReplace / 1048576.0,
+                PeakWorkingSet() / 1048576.0);
 
     if (!options.keep) RemoveTree(options.dir);
     return 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Copy benchmark: builds, makes the data, times native cp on the large file,
-# then runs build/copybench.exe under Wine (engine, xcopy, CopyFileA loop) and
-# prints the times and ratios. The data is deleted at the end.
+# then runs copybench.exe under Wine (engine, xcopy, CopyFileA loop, into an
+# empty destination and replacing a full one) and prints the times and
+# ratios. The data is deleted at the end.
 #
 #   bash scripts/bench.sh [--files N] [--file-size BYTES] [--large-size BYTES] [--reps R]
 #
@@ -13,6 +14,16 @@ if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
 fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZELVO_BUILD_DIR:-$root/build}"
+. "$root/tools/wine-env"
+if [ "$ZELVO_WINE_ARCH" = win64 ]; then
+    # This machine runs no 32-bit code (tools/wine-env): time the x86_64 build
+    # of the same sources under 64-bit Wine.
+    echo "bench.sh: this machine runs no 32-bit code; timing the x86_64 build under 64-bit Wine"
+    bash "$root/scripts/build.sh" x86_64 --target copybench >/dev/null
+    build="$build/x64"
+else
+    bash "$root/scripts/build.sh" i686 --target copybench >/dev/null
+fi
 data="$build/bench-data"
 
 reps=3
@@ -21,12 +32,11 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     [ "${args[$i]}" = "--reps" ] && reps="${args[$((i + 1))]}"
 done
 
-bash "$root/scripts/build.sh" >/dev/null
 export WINEPREFIX="$build/wineprefix"
 "$root/tools/wine-prefix"
-run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$(winepath -w "$data")" "$@"; }
+run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$("$ZELVO_WINE" winepath -w "$data" 2>/dev/null)" "$@"; }
 
-cleanup() { rm -rf "$data"; WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true; }
+cleanup() { rm -rf "$data"; "$ZELVO_WINESERVER" -k 2>/dev/null || true; }
 trap cleanup EXIT
 
 rm -rf "$data"

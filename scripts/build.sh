@@ -16,5 +16,8 @@ esac
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
+elif [ $# -gt 0 ]; then
+    # make looks for named targets before it regenerates a changed tree.
+    cmake "$dir" >/dev/null
 fi
 cmake --build "$dir" -j"$(nproc)" "$@"

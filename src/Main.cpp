@@ -6,6 +6,7 @@
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
 #include "core/ProfileFile.h"
+#include "core/RunLog.h"
 #include "platform/Application.h"
 #include "platform/Registry.h"
 #include "platform/ReportQueue.h"
@@ -51,6 +52,11 @@ private:
 }  // namespace
 
 std::string MissingDirectoryText(const std::string& path) { return "目录[" + path + "]不存在!"; }
+
+namespace {
+// Follows the missing-directory text in the run log.
+constexpr char kNotBackedUpText[] = "未备份";
+}  // namespace
 
 std::string ModuleFileName() {
     // The result is cut short (and not always terminated) when the buffer is too small.
@@ -327,18 +333,24 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
 }
 
 void TMainForm::ReportMissingDirectory(DateTime at, const std::string& path) {
-    ui::Report report{ui::ReportKind::Information, BracketedTime(at), {MissingDirectoryText(path)}, {}};
+    const std::string text = MissingDirectoryText(path);
+    RunLog log(AppPath, formatSettings_);
+    const bool logged = log.AppendLine(at, text + " " + kNotBackedUpText);
+    ui::Report report{ui::ReportKind::Information, BracketedTime(at), {text}, logged ? log.Path() : ""};
     ui::Reports().Add(std::move(report));
 }
 
 void TMainForm::ReportRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome) {
-    (void)source;
     if (outcome.result.refused) {
         ReportMissingDirectory(outcome.start, dest);
         return;
     }
+    // Every run leaves its block in the log, whether or not it has anything to report.
+    RunLog log(AppPath, formatSettings_);
+    const bool logged = log.AppendRun(RunRecord{outcome.start, outcome.end, source, dest, outcome.result});
     if (outcome.result.failures.empty()) return;
-    ui::Report report{ui::ReportKind::Error, BracketedTime(outcome.start), outcome.result.failures, {}};
+    ui::Report report{ui::ReportKind::Error, BracketedTime(outcome.start), outcome.result.failures,
+                      logged ? log.Path() : ""};
     ui::Reports().Add(std::move(report));
 }
 

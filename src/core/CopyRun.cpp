@@ -52,13 +52,37 @@ class Destination {
 public:
     explicit Destination(const std::string& path) : path_(path) {
         DirEntry entry;
-        for (DirListing listing(path); listing.Next(entry);) names_.push_back(Hash(entry.name));
+        for (DirListing listing(path); listing.Next(entry);) {
+            names_.push_back(Hash(entry.name));
+            if (IsTemporaryName(entry.name)) leftovers_.push_back(entry);
+        }
         std::sort(names_.begin(), names_.end());
     }
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
     ~Destination() {
-        if (!temporaryDir_.empty()) RemoveEmptyDirectory(temporaryDir_);
+        if (temporaryDir_.empty()) return;
+        // Our own hold would make the removal fail just as another's does.
+        temporaryHold_.Reset();
+        RemoveEmptyDirectory(temporaryDir_);
+    }
+
+    // Removes what a killed run left among the names listed at the start;
+    // returns how many files and folders went. A file of ours that another
+    // running copy of the program is writing is open without sharing, and its
+    // folder is held open (see TemporaryDir), so both resist removal here.
+    int RemoveLeftovers() {
+        int removed = 0;
+        for (const DirEntry& leftover : leftovers_) {
+            const std::string path = JoinPath(path_, leftover.name);
+            if (leftover.IsDirectory()) {
+                removed += RemoveLeftoverFolder(path);
+            } else if (RemoveFile(path)) {
+                ++removed;
+            }
+        }
+        leftovers_.clear();
+        return removed;
     }
 
     const std::string& Path() const { return path_; }
@@ -79,11 +103,28 @@ public:
         if (!temporaryTried_) {
             temporaryTried_ = true;
             temporaryDir_ = CreateTemporaryDirectory(path_);
+            // Held for the whole run, so that the leftover sweep of another
+            // copy of the program cannot remove it between two files.
+            if (!temporaryDir_.empty()) temporaryHold_ = HoldDirectory(temporaryDir_);
         }
         return temporaryDir_.empty() ? path_ : temporaryDir_;
     }
 
 private:
+    // A folder of our name is taken for a leftover only when it holds nothing
+    // but files of our names; anything else in it is someone else's.
+    static int RemoveLeftoverFolder(const std::string& path) {
+        std::vector<std::string> files;
+        DirEntry entry;
+        for (DirListing listing(path); listing.Next(entry);) {
+            if (entry.IsDirectory() || !IsTemporaryName(entry.name)) return 0;
+            files.push_back(JoinPath(path, entry.name));
+        }
+        int removed = 0;
+        for (const std::string& file : files) removed += RemoveFile(file) ? 1 : 0;
+        return removed + (RemoveEmptyDirectory(path) ? 1 : 0);
+    }
+
     // Folds ASCII letters and takes every double-byte character as one and
     // the same token, so names that the file system holds equal without case
     // always hash equal (a false match only costs a real probe).
@@ -108,7 +149,9 @@ private:
 
     std::string path_;
     std::vector<std::uint32_t> names_;
+    std::vector<DirEntry> leftovers_;
     std::string temporaryDir_;
+    FileHandle temporaryHold_;
     bool temporaryTried_ = false;
 };
 
@@ -130,27 +173,56 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const
     }
 }
 
-void CopyOneFile(const std::string& sourceFile, Destination& destination, const std::string& name,
-                 bool replaceExisting, CopyProgress& progress, CopyFaults* faults) {
+// Whether to flush the new copy of destFile before it replaces the old one;
+// throws for a flush that the seam makes fail.
+bool FlushBeforeReplacing(const std::string& destFile, CopyFaults* faults) {
+    const CopyFaults::Flush step = faults ? faults->BeforeFlush(destFile) : CopyFaults::Flush::Do;
+    if (step == CopyFaults::Flush::Fail) throw StreamWriteError(kStreamWriteErrorText);
+    return step == CopyFaults::Flush::Do;
+}
+
+// Copies one file and puts it in place; returns its size.
+std::uint64_t CopyOneFile(const std::string& sourceFile, Destination& destination, const std::string& name,
+                          bool replaceExisting, CopyProgress& progress, CopyFaults* faults) {
     const std::string destFile = JoinPath(destination.Path(), name);
     TemporaryFile temporary;
+    std::uint64_t size = 0;
+    bool replacing = false;
     {
         FileStream source = FileStream::OpenRead(sourceFile);
-        const std::uint64_t size = source.Size();
+        size = source.Size();
         const DWORD existing = destination.Attributes(name);
         if (existing != INVALID_FILE_ATTRIBUTES && (existing & kNotReplaceable) != 0) {
             throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
         }
+        replacing = existing != INVALID_FILE_ATTRIBUTES;
         FileStream dest = FileStream::CreateTemporary(destination.TemporaryDir(), name, destFile, temporary.path);
         CopyContent(source, dest, size, sourceFile, destFile, progress, faults);
+        // Without this the rename could reach the disk before the content
+        // does, and a power cut would leave neither copy whole. A new name
+        // puts nothing at stake, so it goes without the cost.
+        if (replacing && FlushBeforeReplacing(destFile, faults)) dest.Flush();
         dest.Close();
     }
     // Without the overwrite switch a file that appeared since the skip test is
     // left alone: the move then fails instead of replacing it.
-    if (!MoveIntoPlace(temporary.path, destFile, replaceExisting)) {
-        throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
+    if (!MoveIntoPlace(temporary.path, destFile, replacing && replaceExisting)) {
+        const DWORD error = GetLastError();
+        const bool appeared = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+        // With the switch on, a file that appeared since the start of the run
+        // is replaced too, and its new copy goes to disk first like any other.
+        if (replacing || !replaceExisting || !appeared) {
+            throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
+        }
+        if (FlushBeforeReplacing(destFile, faults) && !FlushFile(temporary.path)) {
+            throw StreamWriteError(kStreamWriteErrorText);
+        }
+        if (!MoveIntoPlace(temporary.path, destFile, true)) {
+            throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
+        }
     }
     temporary.Keep();
+    return size;
 }
 
 }  // namespace
@@ -176,6 +248,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
     }
 
     Destination destination(destPath);
+    result.leftoversRemoved = destination.RemoveLeftovers();
     DirEntry entry;
     int count = 0;
     for (DirListing counting(sourcePath); counting.Next(entry);) ++count;
@@ -197,7 +270,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             continue;
         }
         try {
-            CopyOneFile(sourceFile, destination, entry.name, replaceExisting, progress, faults);
+            result.bytesCopied += CopyOneFile(sourceFile, destination, entry.name, replaceExisting, progress, faults);
             ++result.copied;
         } catch (const Failure& failure) {
             result.failures.emplace_back(failure.what());

@@ -35,8 +35,12 @@ struct CopyRunResult {
     // as built for a failed creation or replacement.
     std::vector<std::string> failures;
     int copied = 0;
+    std::uint64_t bytesCopied = 0;  // content of the copies put in place
     int skipped = 0;      // existing destination files left alone
     int directories = 0;  // subdirectories met (counted and stepped, not copied)
+    // Temporary files and folders of an earlier, interrupted run removed from
+    // the destination before this run began (each file and folder counts one).
+    int leftoversRemoved = 0;
     // The destination path was empty or relative (see IsUsableDirectoryPath):
     // nothing was listed or copied and the receiver was not called. The caller
     // shows "目录[" + destPath + "]不存在!" and ends the dialog as usual.
@@ -51,19 +55,34 @@ using OverwriteSwitch = std::function<bool()>;
 // write fail exactly as a failing ReadFile/WriteFile would.
 class CopyFaults {
 public:
+    enum class Flush { Do, Fail, Skip };
+
     virtual ~CopyFaults() = default;
     virtual bool FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
     virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
+    // Asked just before a new copy is flushed to disk, which happens only when
+    // it is about to replace an existing destFile: Fail makes the flush fail
+    // as a failing FlushFileBuffers would, Skip leaves the flush out (the
+    // benchmark measures its cost that way).
+    virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }
 };
 
 // Each file is written to a temporary file in a private folder that the run
 // makes inside destPath (in destPath itself when no folder can be made there;
 // the folder is removed at the end of the run) and renamed over destPath\name
 // only once its whole content is written and closed, so a failure leaves no
-// partial file and an existing copy byte-identical. An existing destination
-// that is read-only, hidden, system or a directory is never replaced: it fails
-// with "Cannot create file %s". Failures are skipped and collected; the run
-// goes on with the next entry.
+// partial file and an existing copy byte-identical. A copy that replaces an
+// existing file is flushed to disk before the rename, so that a power cut
+// leaves the old or the new copy complete. An existing destination that is
+// read-only, hidden, system or a directory is never replaced: it fails with
+// "Cannot create file %s". Failures are skipped and collected; the run goes
+// on with the next entry.
+//
+// Before the first copy the run removes what a run that was killed left in
+// destPath: temporary files of our names there, and folders of our name that
+// hold nothing but such files (IsTemporaryName). Anything that cannot be
+// removed, or holds any other name, is left alone. The run keeps its own
+// folder open so that another copy of the program cannot remove it meanwhile.
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
                       const OverwriteSwitch& overwrite, CopyProgress& progress,
                       CopyFaults* faults = nullptr);

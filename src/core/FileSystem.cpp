@@ -8,6 +8,12 @@ namespace zelvo {
 
 namespace {
 
+// The names of our temporary files and folders: prefix, 8 hex digits, suffix.
+constexpr char kTemporaryPrefix[] = "~zlv";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kTemporaryDigits = 8;
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 bool IsDotEntry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -32,15 +38,19 @@ template <typename Create>
 bool MakeUniquelyNamed(const std::string& dir, const std::string& avoid, std::string& path, Create create) {
     static DWORD counter = 0;
     constexpr int kAttempts = 64;
-    static const char kHex[] = "0123456789abcdef";
+    constexpr std::size_t kPrefixLength = sizeof kTemporaryPrefix - 1;
     // Process id and tick count keep two running copies of the program (or a
     // leftover of a crashed run) from walking the same sequence of names.
     DWORD seed = (GetCurrentProcessId() << 16) ^ GetTickCount();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         DWORD value = seed + (++counter) * 2654435761u;
-        char name[] = "~zlv00000000.tmp";
-        for (int digit = 11; digit >= 4; --digit, value >>= 4) name[digit] = kHex[value & 0xF];
-        if (lstrcmpiA(name, avoid.c_str()) == 0) continue;
+        std::string name = kTemporaryPrefix;
+        name.append(kTemporaryDigits, '0');
+        name += kTemporarySuffix;
+        for (std::size_t digit = kPrefixLength + kTemporaryDigits; digit-- > kPrefixLength; value >>= 4) {
+            name[digit] = kHexDigits[value & 0xF];
+        }
+        if (lstrcmpiA(name.c_str(), avoid.c_str()) == 0) continue;
         path = JoinPath(dir, name);
         if (create(path)) return true;
         const DWORD error = GetLastError();
@@ -135,6 +145,32 @@ std::string CreateTemporaryDirectory(const std::string& parent) {
     return path;
 }
 
+bool IsTemporaryName(const std::string& name) {
+    const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+    const std::size_t suffix = sizeof kTemporarySuffix - 1;
+    if (name.size() != prefix + kTemporaryDigits + suffix) return false;
+    if (name.compare(0, prefix, kTemporaryPrefix) != 0) return false;
+    if (name.compare(prefix + kTemporaryDigits, suffix, kTemporarySuffix) != 0) return false;
+    // Exact case: the generator writes lowercase only, so "~ZLV...", or
+    // "A"-"F" among the digits, is someone else's name.
+    const std::string digits = name.substr(prefix, kTemporaryDigits);
+    return digits.find_first_not_of(kHexDigits) == std::string::npos;
+}
+
+FileHandle HoldDirectory(const std::string& path) {
+    // FILE_LIST_DIRECTORY is data access, so the sharing check applies to this
+    // handle: any later open that asks for DELETE (which RemoveDirectory and a
+    // rename do) is refused while it is held. An open for attributes only
+    // would take no part in the sharing check.
+    return FileHandle(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool FlushFile(const std::string& path) {
+    FileHandle file(OpenFile(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+    return file && FlushFileBuffers(file.Get()) && file.Close();
+}
+
 bool RemoveEmptyDirectory(const std::string& path) {
     return RemoveDirectoryA(path.c_str()) != FALSE;
 }
@@ -191,6 +227,10 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
         bytes += done;
         count -= done;
     }
+}
+
+void FileStream::Flush() {
+    if (!FlushFileBuffers(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
 }
 
 void FileStream::Close() {

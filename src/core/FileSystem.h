@@ -80,6 +80,19 @@ bool RemoveFile(const std::string& path);
 // FileStream::CreateTemporary), never one that exists; "" when none could be made.
 std::string CreateTemporaryDirectory(const std::string& parent);
 
+// True for exactly the names that CreateTemporaryDirectory and
+// FileStream::CreateTemporary make: "~zlv" + 8 lowercase hex digits + ".tmp".
+bool IsTemporaryName(const std::string& name);
+
+// Opens a directory so that no other opener can remove or rename it while the
+// handle is held (others may still list it and make, write and delete files in
+// it); an invalid handle when it cannot be opened.
+FileHandle HoldDirectory(const std::string& path);
+
+// Writes what the platform still caches of an existing, closed file to disk;
+// false when the file cannot be opened for writing or the flush fails.
+bool FlushFile(const std::string& path);
+
 // Removes a directory only when it is empty; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);
 
@@ -108,6 +121,8 @@ public:
     void ReadBuffer(void* buffer, std::size_t count);
     // Writes exactly count bytes; fails with StreamWriteError.
     void WriteBuffer(const void* buffer, std::size_t count);
+    // Writes what the platform caches of the file to disk; fails with StreamWriteError.
+    void Flush();
     // Closes now; fails with StreamWriteError when the close reports an error.
     void Close();
 

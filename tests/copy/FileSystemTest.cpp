@@ -209,8 +209,9 @@ TEST(Streams, TemporaryFilesGetFreshNamesOfTheirOwn) {
         std::string path;
         open.push_back(FileStream::CreateTemporary(box.Dst(), "keep.txt", box.Dst("keep.txt"), path));
         open.back().WriteBuffer("t", 1);
-        EXPECT_EQ(path.rfind(box.Dst() + "\\~zlv", 0), 0u) << path;
-        EXPECT_EQ(path.substr(path.size() - 4), ".tmp") << path;
+        EXPECT_EQ(DirectoryPart(path), box.Dst() + "\\") << path;
+        // The leftover sweep finds exactly what the generator makes.
+        EXPECT_TRUE(IsTemporaryName(path.substr(box.Dst().size() + 1))) << path;
         paths.insert(path);
     }
     EXPECT_EQ(paths.size(), 20u);
@@ -219,8 +220,43 @@ TEST(Streams, TemporaryFilesGetFreshNamesOfTheirOwn) {
 
     const std::string dir = CreateTemporaryDirectory(box.Dst());
     EXPECT_TRUE(DirectoryExists(dir));
+    EXPECT_TRUE(IsTemporaryName(dir.substr(box.Dst().size() + 1))) << dir;
     EXPECT_NE(dir, CreateTemporaryDirectory(box.Dst()));
     EXPECT_EQ(CreateTemporaryDirectory(box.Root() + "\nofolder"), "");
+}
+
+TEST(Streams, TemporaryNamesAreExactlyOursAndNothingLikeThem) {
+    EXPECT_TRUE(IsTemporaryName("~zlv0123abcd.tmp"));
+    EXPECT_TRUE(IsTemporaryName("~zlvffffffff.tmp"));
+    for (const char* other : {"~zlv1234567.tmp", "~zlv123456789.tmp", "~zlv12345678.tmp.bak", "x~zlv12345678.tmp",
+                              "~ZLV12345678.tmp", "~zlv12345678.TMP", "~zlv1234ABCD.tmp", "~zlvabcdefgh.tmp",
+                              "~zlv1234 678.tmp", "~zlv12345678_tmp", "zlv12345678.tmp", ""}) {
+        EXPECT_FALSE(IsTemporaryName(other)) << other;
+    }
+}
+
+// What keeps another copy of the program from removing a live run's folder.
+TEST(HeldDirectory, CannotBeRemovedOrRenamedButItsFilesCanChange) {
+    Sandbox box;
+    const std::string dir = box.Dst("held");
+    const std::string file = dir + "\\inside.txt";
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    {
+        const FileHandle hold = HoldDirectory(dir);
+        ASSERT_TRUE(hold.Valid()) << GetLastError();
+        EXPECT_FALSE(RemoveEmptyDirectory(dir));
+        EXPECT_FALSE(MoveFileA(dir.c_str(), box.Dst("moved").c_str()));
+        EXPECT_TRUE(DirectoryExists(dir));
+        EXPECT_TRUE(WriteFileBytes(file, "x"));
+        EXPECT_TRUE(MoveIntoPlace(file, box.Dst("out.txt"), false));
+        EXPECT_TRUE(WriteFileBytes(file, "y"));
+        EXPECT_TRUE(RemoveFile(file));
+        // Listing it stays possible.
+        DirEntry entry;
+        EXPECT_FALSE(DirListing(dir).Next(entry));
+    }
+    EXPECT_TRUE(RemoveEmptyDirectory(dir));
+    EXPECT_FALSE(HoldDirectory(dir).Valid());
 }
 
 }  // namespace

@@ -229,5 +229,80 @@ TEST_F(UnattendedProgramTest, TrayIconComesBackAfterTheShellRestarts) {
     EXPECT_TRUE(EndsWithin(10000));
 }
 
+static std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) {
+    const std::string log = folder + "\\Backup.log";
+    const std::string old = folder + "\\Backup.old.log";
+    std::string full = "an earlier year of runs\r\n";
+    full.resize(1u << 20, '.');
+    WriteFileBytes(log, full);
+    WriteFileBytes(old, "the year before");
+    ASSERT_NE((Start(), main), nullptr);
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    WriteFileBytes(source + "\\locked.txt", "locked");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+    const HWND box = WaitForOne([&] { return ErrorBoxes(); }, 10000);
+    ASSERT_NE(box, nullptr);
+    Dismiss(box);
+    lock.Release();
+
+    EXPECT_EQ(ReadFileBytes(old), full);  // the full log, replacing the older one
+    std::string text = ReadFileBytes(log);
+    EXPECT_EQ(text.rfind("[", 0), 0u) << text;
+    EXPECT_NE(text.find("] 开始备份\r\n    源目录: " + source + "\r\n    目的目录: " + dest + "\r\n"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt\r\n"),
+              std::string::npos) << text;
+
+    // A clean run adds its own block; a missing source one line.
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return Count(ReadFileBytes(log), "开始备份") == 2; }, 10000)) << ReadFileBytes(log);
+    EXPECT_TRUE(ErrorBoxes().empty());
+    source = folder + "\\不在了";
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox3Id, TMainForm::kDateTimePicker3Id, 2);
+    const HWND missing = WaitForOne([&] { return InformationBoxes(); }, 10000);
+    ASSERT_NE(missing, nullptr);
+    Dismiss(missing);
+    text = ReadFileBytes(log);
+    EXPECT_NE(text.find("] 目录[" + source + "]不存在! 未备份\r\n"), std::string::npos) << text;
+    EXPECT_EQ(Count(text, "开始备份"), 2u);
+    CloseProgram();
+}
+
+TEST_F(UnattendedProgramTest, TheNextRunSweepsAKilledRunsLeftoversAndNothingElse) {
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    const std::string leftover = dest + "\\~zlv0123abcd.tmp";
+    ::CreateDirectoryA(leftover.c_str(), nullptr);
+    WriteFileBytes(leftover + "\\~zlv89abcdef.tmp", std::string(1u << 20, 'p'));  // cut off mid-copy
+    WriteFileBytes(dest + "\\~zlv0123abcd.tmp.bak", "a user's file");
+    const std::string usersFolder = dest + "\\~zlv0000ffff.tmp";
+    ::CreateDirectoryA(usersFolder.c_str(), nullptr);
+    WriteFileBytes(usersFolder + "\\notes.txt", "a user's notes");
+    ASSERT_NE((Start(), main), nullptr);
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\a.txt") == "alpha"; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return Count(ReadFileBytes(folder + "\\Backup.log"), "备份结束") == 1; }, 5000));
+
+    EXPECT_EQ(::GetFileAttributesA(leftover.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadFileBytes(dest + "\\~zlv0123abcd.tmp.bak"), "a user's file");
+    EXPECT_EQ(ReadFileBytes(usersFolder + "\\notes.txt"), "a user's notes");
+    std::vector<std::string> names = test::ScratchDir::List(dest);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "~zlv0000ffff.tmp", "~zlv0123abcd.tmp.bak"}));
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("清除:"), std::string::npos);
+    CloseProgram();
+}
+
 }  // namespace
 }  // namespace zelvo

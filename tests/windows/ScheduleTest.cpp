@@ -25,7 +25,10 @@ class ScheduleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ui::Application::Instance().SetTitle(kApplicationTitle);
-        form = std::make_unique<TMainForm>(clock.AsClock());
+        // The program's folder, where the run log goes, is the scratch folder.
+        MainFormSite site;
+        site.exePath = [this] { return scratch / "ZelvoBackup.exe"; };
+        form = std::make_unique<TMainForm>(clock.AsClock(), site);
         // Ticks come from the test only.
         form->Timer1.SetEnabled(false);
         ::CreateDirectoryA(source.c_str(), nullptr);
@@ -311,6 +314,33 @@ TEST_F(ScheduleTest, ManyFailuresGiveABoxThatFitsTheScreen) {
     EXPECT_LE(lines, 21u);
     const std::string last = text.substr(text.rfind('\n') + 1);
     EXPECT_NE(last.find("另有 " + std::to_string(150 - (lines - 1)) + " 条未列出"), std::string::npos) << last;
+    // Where they all are: the run's block in the log holds every one.
+    EXPECT_NE(last.find(scratch / "Backup.log"), std::string::npos) << last;
+    const std::string log = ReadFileBytes(scratch / "Backup.log");
+    EXPECT_NE(log.find("    失败: 150 个\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Cannot open file " + source + "\\locked149.txt\r\n"), std::string::npos);
+}
+
+// A log that cannot be written changes nothing else: no box of its own, the
+// run and its report as ever, and no box points at a log without the lines.
+TEST_F(ScheduleTest, ALogThatCannotBeWrittenChangesNothingElse) {
+    ::CreateDirectoryA((scratch / "Backup.log").c_str(), nullptr);  // no file can be made there
+    std::vector<std::unique_ptr<test::ExclusiveLock>> locks;
+    for (int i = 0; i < 30; ++i) {
+        const std::string file = source + "\\locked" + std::to_string(i) + ".txt";
+        WriteFileBytes(file, "x");
+        locks.push_back(std::make_unique<test::ExclusiveLock>(file));
+    }
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    Tick();
+    locks.clear();
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_TRUE(reporter.informations.empty());
+    const std::string& text = reporter.errors[0];
+    EXPECT_EQ(text.rfind("Cannot open file " + source + "\\locked", 0), 0u) << text;
+    EXPECT_EQ(text.find("Backup.log"), std::string::npos) << text;
 }
 
 }  // namespace

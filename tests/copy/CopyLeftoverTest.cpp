@@ -1,0 +1,145 @@
+// What a killed run left in the destination: removed at the start of the next
+// run when it is surely ours, left alone otherwise, and never in the way.
+#include "CopySupport.h"
+
+#include "core/CopyRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace zelvo;
+using namespace zelvo::testing;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using zelvo::test::ExclusiveLock;
+
+namespace {
+
+TEST(LeftoverSweep, RemovesAKilledRunsFolderAndLooseTemporaryFiles) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "new a"));
+    ASSERT_TRUE(WriteFileBytes(box.Dst("a.txt"), "old a"));
+    // Killed mid-copy: its folder with a partial file in it.
+    ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv0badf00d.tmp").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv1234abcd.tmp"), Pattern(5000, 1)));
+    // Killed between two files: an empty folder.
+    ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv00000001.tmp").c_str(), nullptr));
+    // A run that could make no folder wrote its temporary file here.
+    ASSERT_TRUE(WriteFileBytes(box.Dst("~zlvdeadbeef.tmp"), "partial"));
+    RecordingProgress progress;
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+
+    EXPECT_EQ(result.leftoversRemoved, 4);
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 1);
+    EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "new a");
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt"));
+
+    // Nothing is left for the next run to find.
+    RecordingProgress again;
+    EXPECT_EQ(RunCopy(box.Src(), box.Dst(), Overwrite(true), again).leftoversRemoved, 0);
+}
+
+TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "a"));
+    // Names are one without case: "~ZLV1234abcd.tmp" stands for every casing but ours.
+    const std::vector<std::string> lookAlikes = {"~zlv1234567.tmp", "~zlv12345678.tmp.bak", "~ZLV1234abcd.tmp"};
+    for (const auto& name : lookAlikes) ASSERT_TRUE(WriteFileBytes(box.Dst(name), "user " + name));
+    ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv1234567a.tmp.d").c_str(), nullptr));
+    // Folders of our name that hold something else are not ours alone.
+    const std::string withUserFile = box.Dst("~zlv11111111.tmp");
+    ASSERT_TRUE(CreateDirectoryA(withUserFile.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(withUserFile + "\\notes.txt", "notes"));
+    ASSERT_TRUE(WriteFileBytes(withUserFile + "\\~zlv22222222.tmp", "ours or not"));
+    const std::string withFolder = box.Dst("~zlv33333333.tmp");
+    ASSERT_TRUE(CreateDirectoryA(withFolder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((withFolder + "\\~zlv44444444.tmp").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(withFolder + "\\~zlv55555555.tmp", "kept"));
+    const auto before = Names(box.Dst());
+    RecordingProgress progress;
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+
+    EXPECT_EQ(result.leftoversRemoved, 0);
+    EXPECT_EQ(result.copied, 1);
+    auto expected = before;
+    expected.push_back("a.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(box.Dst()), expected);
+    for (const auto& name : lookAlikes) EXPECT_EQ(ReadFileBytes(box.Dst(name)), "user " + name);
+    EXPECT_THAT(Names(withUserFile), ElementsAre("notes.txt", "~zlv22222222.tmp"));
+    EXPECT_THAT(Names(withFolder), ElementsAre("~zlv44444444.tmp", "~zlv55555555.tmp"));
+}
+
+// Another running copy of the program has its temporary file open without
+// sharing: the sweep cannot delete it and must not stop over it.
+TEST(LeftoverSweep, FilesInUseAreLeftAndTheRunGoesOn) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "a"));
+    const std::string loose = box.Dst("~zlv0000aaaa.tmp");
+    ASSERT_TRUE(WriteFileBytes(loose, "being written"));
+    const std::string folder = box.Dst("~zlv0000bbbb.tmp");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\~zlv0000cccc.tmp", "being written"));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\~zlv0000dddd.tmp", "stale"));
+    const ExclusiveLock looseWriter(loose);
+    const ExclusiveLock folderWriter(folder + "\\~zlv0000cccc.tmp");
+    ASSERT_TRUE(looseWriter.Held() && folderWriter.Held());
+    RecordingProgress progress;
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    // The stale file goes; the open ones and the folder holding one stay.
+    EXPECT_EQ(result.leftoversRemoved, 1);
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 1);
+    EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "a");
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "~zlv0000aaaa.tmp", "~zlv0000bbbb.tmp"));
+    EXPECT_THAT(Names(folder), ElementsAre("~zlv0000cccc.tmp"));
+}
+
+// Stands for a second copy of the program: at the caption of the first run's
+// second file it runs a whole backup of its own into the same destination.
+class SecondRunBetweenFiles : public RecordingProgress {
+public:
+    explicit SecondRunBetweenFiles(const Sandbox& box) : box_(box) {}
+    void SetCaption(const std::string& caption) override {
+        RecordingProgress::SetCaption(caption);
+        if (captions.size() != 2) return;
+        // The first run's folder exists now and is empty between two files.
+        for (const auto& name : Names(box_.Dst())) {
+            if (IsTemporaryName(name)) liveFolders.push_back(name);
+        }
+        RecordingProgress quiet;
+        second = RunCopy(box_.Root() + "\\other", box_.Dst(), Overwrite(false), quiet);
+    }
+    std::vector<std::string> liveFolders;
+    CopyRunResult second;
+
+private:
+    const Sandbox& box_;
+};
+
+TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("1.txt"), "one"));
+    ASSERT_TRUE(WriteFileBytes(box.Src("2.txt"), "two"));
+    ASSERT_TRUE(CreateDirectoryA((box.Root() + "\\other").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(box.Root() + "\\other\\3.txt", "three"));
+    SecondRunBetweenFiles progress(box);
+
+    const CopyRunResult first = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    ASSERT_EQ(progress.liveFolders.size(), 1u);
+    EXPECT_EQ(progress.second.leftoversRemoved, 0);
+    EXPECT_EQ(progress.second.copied, 1);
+    EXPECT_THAT(first.failures, IsEmpty());
+    EXPECT_EQ(first.copied, 2);
+    EXPECT_EQ(first.leftoversRemoved, 0);
+    // Each run still removed its own folder at its end.
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("1.txt", "2.txt", "3.txt"));
+}
+
+}  // namespace
