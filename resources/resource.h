@@ -4,8 +4,8 @@
 #define IDI_APPICON 1
 #define IDB_ABOUTPICTURE 101
 
-#define ZELVO_VERSION_BINARY 1, 0, 0, 0
-#define ZELVO_VERSION_TEXT "1.0.0.0"
+#include "ZelvoVersion.h"
+
 #define ZELVO_COMPANY "Zelvo Software Studio"
 // The About box shows the copyright line at 120 and the addresses at 181 in a
 // panel whose inside ends at 342: in 宋体's 6-pixel cells (one per GBK byte)

@@ -21,6 +21,7 @@ PKGS=(
     xvfb xauth x11-utils imagemagick
     fonts-wqy-zenhei
     locales fonts-wine fonts-arphic-uming
+    python3
 )
 
 missing=()
@@ -54,4 +55,5 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null
 command -v wine >/dev/null
 test -x /usr/lib/wine/wine64
 command -v xvfb-run >/dev/null
+command -v python3 >/dev/null
 echo "install-deps: all present"

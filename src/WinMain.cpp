@@ -2,6 +2,8 @@
 #include "About.h"
 #include "Main.h"
 #include "platform/Application.h"
+#include "platform/CommonControls.h"
+#include "platform/SystemLibrary.h"
 
 #include <windows.h>
 #include <ole2.h>
@@ -26,6 +28,9 @@ private:
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a DLL by name.
+    zelvo::ui::RestrictDllSearch();
+    zelvo::ui::comctl32::Load();
     const OleScope ole;
     zelvo::ui::Application& app = zelvo::ui::Application::Instance();
     app.SetTitle(zelvo::kApplicationTitle);

@@ -1,5 +1,6 @@
 #include "platform/Application.h"
 
+#include "platform/CommonControls.h"
 #include "platform/Form.h"
 
 #include <commctrl.h>
@@ -63,7 +64,7 @@ void Application::Initialize() {
     if (hwnd_) return;
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_DATE_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES |
                                               ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&icc);
+    comctl32::InitCommonControlsEx(&icc);
     RegisterOwnClass(kApplicationClass, 0, nullptr);
     // A captioned pop-up of no size: invisible on the screen, but a visible,
     // unowned window, so it carries the task-bar button and its window menu.

@@ -1,5 +1,7 @@
 #include "platform/Controls.h"
 
+#include "platform/CommonControls.h"
+
 #include <windowsx.h>
 
 #include <stdexcept>
@@ -151,7 +153,7 @@ LRESULT LinkLabel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 Memo::~Memo() {
-    if (hwnd_ && ::IsWindow(hwnd_)) ::RemoveWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId);
+    if (hwnd_ && ::IsWindow(hwnd_)) comctl32::RemoveWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId);
 }
 
 void Memo::Create(Window& parent, int id, const std::vector<std::string>& lines, const Bounds& bounds,
@@ -163,7 +165,7 @@ void Memo::Create(Window& parent, int id, const std::vector<std::string>& lines,
                   WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE);
     background_ = background;
     brush_ = ScopedBrush(::CreateSolidBrush(background));
-    ::SetWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId, 0);
+    comctl32::SetWindowSubclass(hwnd_, &SubclassProc, kMemoSubclassId, 0);
 }
 
 LRESULT Memo::CtlColor(HDC dc) const {
@@ -179,7 +181,7 @@ LRESULT CALLBACK Memo::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         // A multi-line edit asks for every key, and in a dialog it turns
         // Escape into WM_CLOSE of its parent. Nothing can be typed here, so
         // these keys go to the form instead.
-        LRESULT code = ::DefSubclassProc(hwnd, msg, wParam, lParam);
+        LRESULT code = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
         const MSG* key = reinterpret_cast<const MSG*>(lParam);
         if (key && key->message == WM_KEYDOWN &&
             (key->wParam == VK_RETURN || key->wParam == VK_ESCAPE || key->wParam == VK_TAB)) {
@@ -188,12 +190,12 @@ LRESULT CALLBACK Memo::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         return code & ~DLGC_WANTTAB;
     }
     case WM_NCDESTROY:
-        ::RemoveWindowSubclass(hwnd, &SubclassProc, kMemoSubclassId);
+        comctl32::RemoveWindowSubclass(hwnd, &SubclassProc, kMemoSubclassId);
         break;
     default:
         break;
     }
-    return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+    return comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 Image::~Image() { DestroyHandle(); }
@@ -259,7 +261,7 @@ void Edit::Create(Window& parent, int id, const Bounds& bounds) {
 }
 
 EditWithButton::~EditWithButton() {
-    if (hwnd_ && ::IsWindow(hwnd_)) ::RemoveWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId);
+    if (hwnd_ && ::IsWindow(hwnd_)) comctl32::RemoveWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId);
 }
 
 void EditWithButton::Create(Window& parent, int id, const Bounds& bounds) {
@@ -270,7 +272,7 @@ void EditWithButton::Create(Window& parent, int id, const Bounds& bounds) {
                                 0, 0, hwnd_, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     if (!button_) throw std::runtime_error("Error creating window BUTTON");
     ::SendMessageA(button_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
-    ::SetWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    comctl32::SetWindowSubclass(hwnd_, &SubclassProc, kEditSubclassId, reinterpret_cast<DWORD_PTR>(this));
     PlaceButton();
 }
 
@@ -298,17 +300,17 @@ LRESULT CALLBACK EditWithButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam
         break;
     case WM_SIZE:
     case WM_SETFONT: {
-        const LRESULT result = ::DefSubclassProc(hwnd, msg, wParam, lParam);
+        const LRESULT result = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
         if (self->button_) self->PlaceButton();
         return result;
     }
     case WM_NCDESTROY:
-        ::RemoveWindowSubclass(hwnd, &SubclassProc, kEditSubclassId);
+        comctl32::RemoveWindowSubclass(hwnd, &SubclassProc, kEditSubclassId);
         break;
     default:
         break;
     }
-    return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+    return comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 void TimePicker::Create(Window& parent, int id, const Bounds& bounds) {

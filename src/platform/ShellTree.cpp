@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "core/FileSystem.h"
+#include "platform/CommonControls.h"
 #include "platform/Gdi.h"
 
 #include <algorithm>
@@ -104,10 +105,10 @@ public:
     MenuMessageRelay(HWND owner, const ComPtr<IContextMenu>& menu)
         : owner_(owner), menu2_(menu.As<IContextMenu2>()), menu3_(menu.As<IContextMenu3>()) {
         installed_ = (menu2_ || menu3_) &&
-                     SetWindowSubclass(owner_, Relay, kMenuRelayId, reinterpret_cast<DWORD_PTR>(this));
+                     comctl32::SetWindowSubclass(owner_, Relay, kMenuRelayId, reinterpret_cast<DWORD_PTR>(this));
     }
     ~MenuMessageRelay() {
-        if (installed_) RemoveWindowSubclass(owner_, Relay, kMenuRelayId);
+        if (installed_) comctl32::RemoveWindowSubclass(owner_, Relay, kMenuRelayId);
     }
     MenuMessageRelay(const MenuMessageRelay&) = delete;
     MenuMessageRelay& operator=(const MenuMessageRelay&) = delete;
@@ -135,7 +136,7 @@ private:
         default:
             break;
         }
-        return DefSubclassProc(window, message, wParam, lParam);
+        return comctl32::DefSubclassProc(window, message, wParam, lParam);
     }
 
     HWND owner_;

@@ -127,7 +127,7 @@ protected:
         std::string commandLine = "\"" + program + "\"";
         const auto began = SteadyClock::now();
         EXPECT_TRUE(::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                     nullptr, folder.c_str(), &startup, &process));
+                                     nullptr, (workingDir.empty() ? folder : workingDir).c_str(), &startup, &process));
         WaitFor([&] {
             main = FindOwn(TMainForm::kClassName);
             return main && (!waitVisible || ::IsWindowVisible(main));
@@ -222,6 +222,7 @@ protected:
 
     ScratchDir scratch;  // removed after TearDown has ended the program
     std::string folder, program, source, dest;
+    std::string workingDir;  // the program's current directory; empty: its folder
     PROCESS_INFORMATION process{};
     HWND main = nullptr;
 };

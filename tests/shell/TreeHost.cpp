@@ -1,6 +1,7 @@
 #include "TreeHost.h"
 
 #include "core/Failure.h"
+#include "platform/CommonControls.h"
 
 #include <gtest/gtest.h>
 #include <ole2.h>
@@ -16,7 +17,7 @@ public:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES};
-        ASSERT_TRUE(InitCommonControlsEx(&controls));
+        ASSERT_TRUE(ui::comctl32::InitCommonControlsEx(&controls));
         WNDCLASSA host{};
         host.lpfnWndProc = DefWindowProcA;
         host.hInstance = GetModuleHandleA(nullptr);

@@ -1,0 +1,27 @@
+// The common controls (comctl32). Windows does not protect comctl32 as a
+// known DLL, so the program does not import it: it is loaded from the
+// system directory at the first call below and stays loaded until the
+// program ends, since the controls' window procedures live in it.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+namespace zelvo::ui::comctl32 {
+
+inline constexpr char kFileName[] = "comctl32.dll";
+
+// Loads comctl32 now, if it is not loaded yet; false when it cannot be.
+// Wine's own shell32 loads comctl32 by name through a delay import that
+// looks in the program's folder first, whatever RestrictDllSearch set; a
+// copy already loaded from the system directory is the one it then finds.
+bool Load();
+
+// As the functions of the same name; false, or DefWindowProcA's result,
+// when comctl32 cannot be loaded.
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* classes);
+BOOL SetWindowSubclass(HWND hwnd, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data);
+BOOL RemoveWindowSubclass(HWND hwnd, SUBCLASSPROC procedure, UINT_PTR id);
+LRESULT DefSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+}  // namespace zelvo::ui::comctl32
