@@ -13,9 +13,17 @@ case "$arch" in
     x86_64) dir="$build/x64" ;;
     *) echo "build.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    # Two builds of the same sources on two cores: ccache spares the second
+    # configuration of a machine most of its compiling.
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths relative to the checkout, so another clone of it finds the same entries.
+    export CCACHE_BASEDIR="$root"
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >/dev/null
+        -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
 elif [ $# -gt 0 ]; then
     # make looks for named targets before it regenerates a changed tree.
     cmake "$dir" >/dev/null

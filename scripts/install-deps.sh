@@ -13,7 +13,7 @@ need_root() {
 }
 
 PKGS=(
-    cmake make
+    cmake make ccache
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     googletest

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -71,6 +72,8 @@ protected:
         RECT work{}, r{};
         ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         ::GetWindowRect(box, &r);
+        std::printf("box %ld x %ld in a work area of %ld x %ld\n", r.right - r.left, r.bottom - r.top,
+                    work.right - work.left, work.bottom - work.top);
         EXPECT_LE(r.right - r.left, work.right - work.left);
         EXPECT_LE(r.bottom - r.top, work.bottom - work.top);
         EXPECT_GE(r.left, work.left);
