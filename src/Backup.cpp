@@ -37,8 +37,8 @@ void TBackupForm::OnTimer(UINT_PTR id) {
 }
 
 void TBackupForm::Timer1Timer() {
-    // Off before anything else: a failure box below runs a message loop,
-    // in which this timer must not start the run again.
+    // Off before anything else: the dialog makes one run, whatever reaches
+    // its loop before it closes.
     Timer1.SetEnabled(false);
     Outcome.ran = true;
     Outcome.start = clock_();

@@ -305,15 +305,14 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
                                 ui::TimePicker& picker) {
     const DateTime now = clock_();
     if (runOpen_ || !scheduler_.IsDue(tick, slot, checkBox.Checked(), picker.Value(), now)) return;
-    std::string source, dest;
+    const std::string source = SourceEdit.Text();
+    const std::string dest = DesEdit.Text();
     BackupOutcome outcome;
     {
         FlagScope open(runOpen_);
         const auto dialog = std::make_unique<TBackupForm>(clock_);
-        dialog->SourcePath = SourceEdit.Text();
-        dialog->DestPath = DesEdit.Text();
-        source = dialog->SourcePath;
-        dest = dialog->DestPath;
+        dialog->SourcePath = source;
+        dialog->DestPath = dest;
         if (!DirectoryExists(source)) {
             ReportMissingDirectory(now, source);
             throw ui::SilentAbort();

@@ -46,11 +46,11 @@ HICON ProgramIcon(IconSize size) {
     return static_cast<HICON>(icon);
 }
 
-SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat) {
+SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat, int wrapWidth) {
     WindowDC dc(hwnd);
     SelectScope select(dc.Get(), font);
     RECT r{0, 0, 0, 0};
-    if (extraFormat & DT_WORDBREAK) r.right = ::GetSystemMetrics(SM_CXSCREEN) / 2;
+    if (extraFormat & DT_WORDBREAK) r.right = wrapWidth > 0 ? wrapWidth : ::GetSystemMetrics(SM_CXSCREEN) / 2;
     ::DrawTextA(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
                 DT_CALCRECT | DT_NOPREFIX | extraFormat);
     return SIZE{r.right - r.left, r.bottom - r.top};

@@ -101,7 +101,8 @@ enum class IconSize { Large, Small };
 HICON ProgramIcon(IconSize size);
 
 // Width and height of a text drawn in a font, for sizing a window to its text.
-// With DT_WORDBREAK the text wraps at half the screen width.
-SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat = 0);
+// With DT_WORDBREAK the text wraps at wrapWidth, or at half the screen width
+// when that is 0.
+SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat = 0, int wrapWidth = 0);
 
 }  // namespace zelvo::ui

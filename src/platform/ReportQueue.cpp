@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace zelvo::ui {
@@ -62,20 +63,15 @@ TextMeasure MessageFontMeasure() {
     // width, Windows' at more; counting rows at the narrowest keeps the box
     // inside the work area on both.
     const int wrapWidth = std::max(100, ::GetSystemMetrics(SM_CXSCREEN) / 4 - 8);
-    TextMeasure measure;
-    measure.width = [](const std::string& line) {
-        const ScopedFont font = CreateMessageFont();
-        return static_cast<int>(MeasureText(nullptr, font.Get(), line.empty() ? " " : line).cx);
+    // An empty line still takes a row.
+    const auto measured = [font = std::make_shared<ScopedFont>(CreateMessageFont())](
+                              const std::string& line, UINT format, int wrap) {
+        return MeasureText(nullptr, font->Get(), line.empty() ? " " : line, format, wrap);
     };
-    measure.height = [wrapWidth](const std::string& line) {
-        const ScopedFont font = CreateMessageFont();
-        WindowDC dc(nullptr);
-        SelectScope select(dc.Get(), font.Get());
-        RECT r{0, 0, wrapWidth, 0};
-        const std::string text = line.empty() ? " " : line;
-        ::DrawTextA(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
-                    DT_CALCRECT | DT_NOPREFIX | DT_WORDBREAK | DT_EXPANDTABS);
-        return static_cast<int>(r.bottom - r.top);
+    TextMeasure measure;
+    measure.width = [measured](const std::string& line) { return static_cast<int>(measured(line, 0, 0).cx); };
+    measure.height = [measured, wrapWidth](const std::string& line) {
+        return static_cast<int>(measured(line, DT_WORDBREAK | DT_EXPANDTABS, wrapWidth).cy);
     };
     return measure;
 }
