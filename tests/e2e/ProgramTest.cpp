@@ -86,8 +86,11 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
 
     HWND box = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (box = FindOwn("#32770", kApplicationTitle)) != nullptr; }, 10000))
-        << "no error box";
+    // Found once it is on the screen: the box exists a moment before its text does.
+    ASSERT_TRUE(WaitFor([&] {
+        box = FindOwn("#32770", kApplicationTitle);
+        return box && ::IsWindowVisible(box) && !e2e::BoxMessage(box).empty();
+    }, 10000)) << "no error box";
     EXPECT_EQ(FindOwn(TBackupForm::kClassName), nullptr);
     const std::string message = e2e::BoxMessage(box);
     EXPECT_NE(message.find("Cannot open file " + source + "\\locked.txt"), std::string::npos) << message;
