@@ -147,6 +147,17 @@ protected:
         return found;
     }
 
+    // The program's uniform error box once it is on the screen with its text
+    // (the box exists a moment before its text does); null after the time-out.
+    HWND WaitForErrorBox(int timeoutMs) const {
+        HWND box = nullptr;
+        WaitFor([&] {
+            box = FindOwn("#32770", kApplicationTitle);
+            return box && ::IsWindowVisible(box) && !BoxMessage(box).empty();
+        }, timeoutMs);
+        return box && ::IsWindowVisible(box) ? box : nullptr;
+    }
+
     struct Search {
         int id;
         HWND found;

@@ -85,12 +85,8 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     SetPaths();
     ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
 
-    HWND box = nullptr;
-    // Found once it is on the screen: the box exists a moment before its text does.
-    ASSERT_TRUE(WaitFor([&] {
-        box = FindOwn("#32770", kApplicationTitle);
-        return box && ::IsWindowVisible(box) && !e2e::BoxMessage(box).empty();
-    }, 10000)) << "no error box";
+    const HWND box = WaitForErrorBox(10000);
+    ASSERT_NE(box, nullptr) << "no error box";
     EXPECT_EQ(FindOwn(TBackupForm::kClassName), nullptr);
     const std::string message = e2e::BoxMessage(box);
     EXPECT_NE(message.find("Cannot open file " + source + "\\locked.txt"), std::string::npos) << message;

@@ -114,8 +114,8 @@ TEST_F(TrayProgramTest, PopupMenuAtTheCursorAndTheAboutBoxOverTheHiddenProgram) 
     EXPECT_TRUE(InTray());
     // Chosen again while it is open: refused in the uniform error box.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kNAboutId, 0);
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (box = FindOwn("#32770", kApplicationTitle)) != nullptr; }, 5000));
+    const HWND box = WaitForErrorBox(5000);
+    ASSERT_NE(box, nullptr);
     EXPECT_EQ(e2e::BoxMessage(box), "Cannot make a visible window modal.");
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
