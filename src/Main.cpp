@@ -73,7 +73,6 @@ TMainForm::TMainForm(Clock clock, MainFormSite site)
       clock_(std::move(clock)),
       site_(std::move(site)),
       formatSettings_(FormatSettings::FromLocale()),
-      scheduler_(formatSettings_),
       taskbarCreatedMessage_(::RegisterWindowMessageA("TaskbarCreated")) {
     ui::FormLayout layout;
     layout.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -287,7 +286,7 @@ void TMainForm::Timer1Timer() {
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, now, formatSettings_));
     // A tick inside a run's dialog (before its run) starts no further run.
     if (runOpen_) return;
-    const SlotScheduler::Tick tick = scheduler_.BeginTick(now);
+    const SlotScheduler::Tick tick = scheduler_.BeginTick(WholeSeconds(now));
     try {
         CheckBackupTime(tick, 1, CheckBox1, DateTimePicker1);
         CheckBackupTime(tick, 2, CheckBox2, DateTimePicker2);
@@ -295,7 +294,7 @@ void TMainForm::Timer1Timer() {
     } catch (const ui::SilentAbort&) {
         // A missing directory ends the tick; the remaining slots are not examined.
     }
-    scheduler_.Handled(clock_());
+    scheduler_.Handled(WholeSeconds(clock_()));
     // Only now, with the tick over, may a box wait for its click: the ticks
     // that come meanwhile are handled inside its loop and run as usual.
     ui::Reports().ShowPending();
@@ -304,7 +303,10 @@ void TMainForm::Timer1Timer() {
 void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::CheckBox& checkBox,
                                 ui::TimePicker& picker) {
     const DateTime now = clock_();
-    if (runOpen_ || !scheduler_.IsDue(tick, slot, checkBox.Checked(), picker.Value(), now)) return;
+    if (runOpen_ ||
+        !scheduler_.IsDue(tick, slot, checkBox.Checked(), SecondOfDay(picker.Value()), WholeSeconds(now))) {
+        return;
+    }
     const std::string source = SourceEdit.Text();
     const std::string dest = DesEdit.Text();
     BackupOutcome outcome;

@@ -363,8 +363,15 @@ DateTimeParts DecodeDateTime(DateTime value) {
     return parts;
 }
 
+std::int64_t WholeMilliseconds(DateTime value) { return RoundToMilliseconds(value); }
+
 std::int64_t WholeSeconds(DateTime value) {
     return FloorDiv(RoundToMilliseconds(value), kMsPerSecond);
+}
+
+int SecondOfDay(DateTime value) {
+    const std::int64_t seconds = WholeSeconds(value);
+    return static_cast<int>(seconds - FloorDiv(seconds, kSecondsPerDay) * kSecondsPerDay);
 }
 
 DateTime FromWholeSeconds(std::int64_t seconds) {

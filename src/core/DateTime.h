@@ -58,8 +58,15 @@ struct DateTimeParts {
 // a positive fraction (-0.75 is 29 Dec 1899 06:00).
 DateTimeParts DecodeDateTime(DateTime value);
 
-// Whole seconds since the epoch of DateTime (rounded to the millisecond first).
+// Whole milliseconds and whole seconds since the epoch of DateTime (both
+// rounded to the millisecond first, so a reading falls in the second its
+// "hh:mm:ss" shows). Clock readings are compared in these integers, never as
+// doubles: the second a reading falls in must not depend on how the compiler
+// rounds a sum.
+std::int64_t WholeMilliseconds(DateTime value);
 std::int64_t WholeSeconds(DateTime value);
+// The second of the day (0..86399) that "hh:mm:ss" shows for a date-time.
+int SecondOfDay(DateTime value);
 // The DateTime of a whole-second count (inverse of WholeSeconds).
 DateTime FromWholeSeconds(std::int64_t seconds);
 // The time-of-day part (fraction) of a date-time.

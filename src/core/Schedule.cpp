@@ -1,12 +1,22 @@
 #include "core/Schedule.h"
 
 #include <algorithm>
-#include <string>
 
 namespace zelvo {
 
-SlotScheduler::Tick SlotScheduler::BeginTick(DateTime now) {
-    const std::int64_t current = WholeSeconds(now);
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// The second of the day of a whole-second count, in 0..86399 also before the epoch.
+int DaySecond(std::int64_t second) {
+    const std::int64_t rest = second % kSecondsPerDay;
+    return static_cast<int>(rest < 0 ? rest + kSecondsPerDay : rest);
+}
+
+}  // namespace
+
+SlotScheduler::Tick SlotScheduler::BeginTick(std::int64_t current) {
     Tick tick;
     if (lastHandled_) {
         const std::int64_t gap = current - *lastHandled_;
@@ -16,8 +26,7 @@ SlotScheduler::Tick SlotScheduler::BeginTick(DateTime now) {
     return tick;
 }
 
-bool SlotScheduler::IsDue(const Tick& tick, int slot, bool checked, DateTime slotTime, DateTime now) {
-    const std::int64_t current = WholeSeconds(now);
+bool SlotScheduler::IsDue(const Tick& tick, int slot, bool checked, int slotSecond, std::int64_t current) {
     lastHandled_ = current;
     auto& last = lastExamined_.at(static_cast<std::size_t>(slot - 1));
     // Seconds up to the one this slot examined last are done with, unless
@@ -28,10 +37,7 @@ bool SlotScheduler::IsDue(const Tick& tick, int slot, bool checked, DateTime slo
     const bool currentIsNew = !last || *last != current;
     last = current;
     if (!checked) return false;
-    const std::string wanted = FormatDateTime(kTimeFormat, slotTime, fs_);
-    const auto matches = [&](std::int64_t second) {
-        return FormatDateTime(kTimeFormat, FromWholeSeconds(second), fs_) == wanted;
-    };
+    const auto matches = [slotSecond](std::int64_t second) { return DaySecond(second) == slotSecond; };
     for (std::int64_t second = catchUpFirst; second <= catchUpLast; ++second) {
         if (matches(second)) return true;
     }

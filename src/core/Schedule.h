@@ -7,12 +7,13 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <utility>
 
 namespace zelvo {
 
 // A slot matches when its box is checked and the current time formatted
-// "hh:mm:ss" equals the slot's time formatted the same way.
+// "hh:mm:ss" equals the slot's time formatted the same way, that is, when the
+// clock reading falls in the slot's second of the day. Readings come in as
+// whole seconds (WholeSeconds), taken once from each reading.
 //
 // A 1000 ms timer drifts, so a tick may land more than a second after the
 // previous one and a backup set for the skipped second would silently not
@@ -34,22 +35,20 @@ public:
         std::int64_t last = 0;
     };
 
-    explicit SlotScheduler(FormatSettings fs) : fs_(std::move(fs)) {}
-
     // Starts a tick at its first clock reading.
-    Tick BeginTick(DateTime now);
+    Tick BeginTick(std::int64_t nowSecond);
 
-    // Examines slot (1-based) within `tick` at the clock reading `now`; true
-    // when its backup is due. An unchecked slot is never due, but the seconds
+    // Examines slot (1-based) within `tick` at the clock reading `nowSecond`;
+    // true when its backup is due. slotSecond is the slot's time as
+    // SecondOfDay gives it. An unchecked slot is never due, but the seconds
     // still count as examined. The first call for a slot examines only the
     // current second.
-    bool IsDue(const Tick& tick, int slot, bool checked, DateTime slotTime, DateTime now);
+    bool IsDue(const Tick& tick, int slot, bool checked, int slotSecond, std::int64_t nowSecond);
 
     // Notes a clock reading taken inside a handled tick (its end).
-    void Handled(DateTime now) { lastHandled_ = WholeSeconds(now); }
+    void Handled(std::int64_t nowSecond) { lastHandled_ = nowSecond; }
 
 private:
-    FormatSettings fs_;
     std::optional<std::int64_t> lastHandled_;
     std::array<std::optional<std::int64_t>, kSlotCount> lastExamined_{};
 };

@@ -2,27 +2,73 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace zelvo {
 namespace {
 
 const DateTime kDay = EncodeDate(2026, 12, 7);
 
-DateTime At(int hour, int minute, int second, int ms = 0) {
-    return kDay + EncodeTime(hour, minute, second, ms);
+// A clock reading of kDay as the scheduler takes it: whole seconds.
+std::int64_t At(int hour, int minute, int second, int ms = 0) {
+    return WholeSeconds(kDay + EncodeTime(hour, minute, second, ms));
 }
 
-const DateTime kNoon = EncodeTime(12, 0, 0);
+const int kNoon = SecondOfDay(EncodeTime(12, 0, 0));
 
 class SlotSchedulerTest : public ::testing::Test {
 protected:
     // One tick that examines slot 1 (checked at noon) at `now`.
-    bool Tick(DateTime now) { return Tick(scheduler, now); }
-    static bool Tick(SlotScheduler& s, DateTime now) {
-        return s.IsDue(s.BeginTick(now), 1, true, kNoon, now);
+    bool Tick(std::int64_t now) { return Tick(scheduler, now); }
+    static bool Tick(SlotScheduler& s, std::int64_t now, int slotSecond = kNoon) {
+        return s.IsDue(s.BeginTick(now), 1, true, slotSecond, now);
     }
 
-    SlotScheduler scheduler{FormatSettings{}};
+    SlotScheduler scheduler;
 };
+
+// The last millisecond of a second and the first of the next, and the turn of
+// the day, for a slot at the day's last second: readings as the clock gives
+// them, through the same conversion as the program's.
+TEST_F(SlotSchedulerTest, EdgesOfTheSecondAndOfTheDay) {
+    const DateTime nextDay = kDay + 1;
+    const int lastSecond = SecondOfDay(EncodeTime(23, 59, 59));
+    const double halfMs = 0.5 / 86400000;
+    struct Row {
+        const char* what;
+        int slot;
+        std::vector<DateTime> readings;
+        std::vector<bool> due;
+    };
+    const Row rows[] = {
+        {"ms before, first ms, last ms, next day", lastSecond,
+         {kDay + EncodeTime(23, 59, 58, 999), kDay + EncodeTime(23, 59, 59, 0), kDay + EncodeTime(23, 59, 59, 999),
+          nextDay + EncodeTime(0, 0, 0, 0)},
+         {false, true, false, false}},
+        {"last ms only", lastSecond, {kDay + EncodeTime(23, 59, 58, 0), kDay + EncodeTime(23, 59, 59, 999)},
+         {false, true}},
+        {"skipped over midnight, caught up", lastSecond,
+         {kDay + EncodeTime(23, 59, 58, 999), nextDay + EncodeTime(0, 0, 0, 0)}, {false, true}},
+        {"the day after, again", lastSecond,
+         {nextDay + EncodeTime(23, 59, 58, 999), nextDay + EncodeTime(23, 59, 59, 0)}, {false, true}},
+        {"just short of midnight reads as midnight", 0,
+         {kDay + EncodeTime(23, 59, 59, 999) + 0.8 * halfMs, kDay + EncodeTime(23, 59, 59, 999) + 1.2 * halfMs},
+         {false, true}},
+        {"a reading is one second however it was summed", 0,
+         {kDay + EncodeTime(23, 59, 59, 999) + EncodeTime(0, 0, 0, 1), nextDay}, {true, false}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SlotScheduler s;
+        for (std::size_t i = 0; i < row.readings.size(); ++i) {
+            EXPECT_EQ(Tick(s, WholeSeconds(row.readings[i]), row.slot), row.due[i]) << i;
+        }
+    }
+    // A picker's time is taken to the second its text shows, whatever its date and milliseconds.
+    EXPECT_EQ(SecondOfDay(EncodeDate(2001, 5, 6) + EncodeTime(23, 59, 59, 999)), lastSecond);
+    EXPECT_EQ(SecondOfDay(EncodeTime(23, 59, 59, 999) + 1.2 * halfMs), 0);
+    EXPECT_EQ(SecondOfDay(-0.75), SecondOfDay(EncodeTime(6, 0, 0)));
+}
 
 TEST_F(SlotSchedulerTest, DueOnceWithinTheSlotsSecond) {
     EXPECT_FALSE(Tick(At(11, 59, 59, 50)));
@@ -36,14 +82,14 @@ TEST_F(SlotSchedulerTest, TheFirstExaminationDoesNotLookBack) {
 }
 
 TEST_F(SlotSchedulerTest, PickerDatePartAndMillisecondsPlayNoRole) {
-    const DateTime picker = EncodeDate(2001, 5, 6) + EncodeTime(12, 0, 0, 700);
-    const DateTime now = At(12, 0, 0, 100);
+    const int picker = SecondOfDay(EncodeDate(2001, 5, 6) + EncodeTime(12, 0, 0, 700));
+    const std::int64_t now = At(12, 0, 0, 100);
     EXPECT_TRUE(scheduler.IsDue(scheduler.BeginTick(now), 2, true, picker, now));
 }
 
 TEST_F(SlotSchedulerTest, UncheckedIsNeverDueButItsSecondCountsAsExamined) {
     for (int ms = 0; ms < 1000; ms += 250) {
-        const DateTime now = At(12, 0, 0, ms);
+        const std::int64_t now = At(12, 0, 0, ms);
         EXPECT_FALSE(scheduler.IsDue(scheduler.BeginTick(now), 1, false, kNoon, now));
     }
     // Ticked within the same second: that second was already examined.
@@ -60,7 +106,7 @@ TEST_F(SlotSchedulerTest, CatchUpReachesThreeSecondsBackAndNoFurther) {
     EXPECT_FALSE(Tick(At(11, 59, 58, 500)));
     EXPECT_TRUE(Tick(At(12, 0, 1, 500)));  // gap 3: examines 11:59:59, 12:00:00, 12:00:01
 
-    SlotScheduler jumped{FormatSettings{}};
+    SlotScheduler jumped;
     EXPECT_FALSE(Tick(jumped, At(11, 59, 58, 500)));
     EXPECT_FALSE(Tick(jumped, At(12, 0, 2, 500)));  // gap 4: only 12:00:02
 }
@@ -71,13 +117,13 @@ TEST_F(SlotSchedulerTest, ClockSetBackMatchesTheRepeatedSecondAgain) {
     int runs = 0;
     // Set back an hour, then ticking on through the repeated hour.
     for (int second = 1; second <= 3601; ++second)
-        runs += Tick(At(11, 0, 0, 500) + FromWholeSeconds(second)) ? 1 : 0;
+        runs += Tick(At(11, 0, 0, 500) + second) ? 1 : 0;
     EXPECT_EQ(runs, 1);
 }
 
 TEST_F(SlotSchedulerTest, SlotsAreTrackedSeparately) {
     // Slot 1's examination must not count as slot 3's.
-    const DateTime before = At(11, 59, 59, 500);
+    const std::int64_t before = At(11, 59, 59, 500);
     SlotScheduler::Tick tick = scheduler.BeginTick(before);
     EXPECT_FALSE(scheduler.IsDue(tick, 1, true, kNoon, before));
     EXPECT_FALSE(scheduler.IsDue(tick, 3, true, kNoon, before));
@@ -93,7 +139,7 @@ TEST_F(SlotSchedulerTest, SlotsAreTrackedSeparately) {
 TEST_F(SlotSchedulerTest, SlotAfterARunRunsOnlyWhileItsSecondIsCurrent) {
     for (int runSeconds : {0, 1, 2, 5}) {
         SCOPED_TRACE(runSeconds);
-        SlotScheduler s{FormatSettings{}};
+        SlotScheduler s;
         SlotScheduler::Tick tick = s.BeginTick(At(11, 59, 59, 500));
         s.IsDue(tick, 1, true, kNoon, At(11, 59, 59, 500));
         s.IsDue(tick, 3, true, kNoon, At(11, 59, 59, 500));
@@ -103,7 +149,7 @@ TEST_F(SlotSchedulerTest, SlotAfterARunRunsOnlyWhileItsSecondIsCurrent) {
         s.Handled(At(12, 0, runSeconds, 700));
         // Neither the next tick nor a stretched one starts either slot again.
         for (int later : {1, 3}) {
-            const DateTime next = At(12, 0, runSeconds + later, 0);
+            const std::int64_t next = At(12, 0, runSeconds + later, 0);
             tick = s.BeginTick(next);
             EXPECT_FALSE(s.IsDue(tick, 1, true, kNoon, next));
             EXPECT_FALSE(s.IsDue(tick, 3, true, kNoon, next));
@@ -118,14 +164,14 @@ TEST_F(SlotSchedulerTest, ASecondAnAbortedTickPassedIsNotExaminedAgain) {
     for (int endMs : {100, 900}) {
         for (int nextSecond : {1, 2}) {
             SCOPED_TRACE(testing::Message() << endMs << " " << nextSecond);
-            SlotScheduler s{FormatSettings{}};
+            SlotScheduler s;
             SlotScheduler::Tick tick = s.BeginTick(At(11, 59, 59, 500));
             s.IsDue(tick, 1, true, kNoon, At(11, 59, 59, 500));
             s.IsDue(tick, 2, true, kNoon, At(11, 59, 59, 500));
             tick = s.BeginTick(At(12, 0, 0, 50));
             EXPECT_TRUE(s.IsDue(tick, 1, true, kNoon, At(12, 0, 0, 50)));
             s.Handled(At(12, 0, 0, endMs));  // slot 2 not examined: the tick ended
-            const DateTime next = At(12, 0, nextSecond, 0);
+            const std::int64_t next = At(12, 0, nextSecond, 0);
             tick = s.BeginTick(next);
             EXPECT_FALSE(s.IsDue(tick, 1, true, kNoon, next));
             EXPECT_FALSE(s.IsDue(tick, 2, true, kNoon, next));

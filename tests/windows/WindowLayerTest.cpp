@@ -355,8 +355,8 @@ TEST_F(WindowLayerTest, RunCollectsItsFailuresAndEndsShowingTheEnd) {
     EXPECT_TRUE(reporter.informations.empty());
     const BackupOutcome& outcome = dialog.Outcome;
     EXPECT_TRUE(outcome.ran);
-    EXPECT_EQ(outcome.start, test::At(8, 30, 0));
-    EXPECT_EQ(outcome.end, test::At(8, 30, 2));
+    EXPECT_EQ(WholeMilliseconds(outcome.start), WholeMilliseconds(test::At(8, 30, 0)));
+    EXPECT_EQ(WholeMilliseconds(outcome.end), WholeMilliseconds(test::At(8, 30, 2)));
     // A subdirectory is met and stepped over, not a failure.
     std::vector<std::string> failures = outcome.result.failures;
     std::sort(failures.begin(), failures.end());
