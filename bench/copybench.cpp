@@ -124,19 +124,21 @@ Tally Count(const std::string& dir) {
     return tally;
 }
 
-void RemoveTree(const std::string& dir) {
+void RemoveTree(const zelvo::DirPath& dir) {
     zelvo::DirEntry entry;
     for (zelvo::DirListing listing(dir); listing.Next(entry);) {
-        const std::string path = JoinPath(dir, entry.name);
         if (entry.IsDirectory()) {
-            RemoveTree(path);
+            RemoveTree(dir.Inside(entry.name));
         } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
+            const std::wstring path = dir.PathOf(entry.name);
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
         }
     }
-    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryW(dir.Path().c_str());
 }
+
+void RemoveTree(const std::string& dir) { RemoveTree(zelvo::DirPath(dir)); }
 
 void Prepare(const Options& options, const std::string& small, const std::string& large) {
     MakeDirectory(options.dir);
@@ -234,9 +236,10 @@ void ReadEnginePeak() {
 
 // Flushes every file of dir to disk.
 void FlushDirectoryFiles(const std::string& dir) {
+    const zelvo::DirPath path(dir);
     zelvo::DirEntry entry;
-    for (zelvo::DirListing listing(dir); listing.Next(entry);) {
-        if (!entry.IsDirectory()) zelvo::FlushFile(JoinPath(dir, entry.name));
+    for (zelvo::DirListing listing(path); listing.Next(entry);) {
+        if (!entry.IsDirectory()) zelvo::FlushFile(path.PathOf(entry.name));
     }
 }
 
@@ -250,8 +253,9 @@ void RunXcopy(const std::string& source, const std::string& dest) {
 void RunCopyFileLoop(const std::string& source, const std::string& dest) {
     zelvo::DirEntry entry;
     for (zelvo::DirListing listing(source); listing.Next(entry);) {
-        if (!CopyFileA(JoinPath(source, entry.name).c_str(), JoinPath(dest, entry.name).c_str(), FALSE)) {
-            Die("CopyFileA failed on " + entry.name);
+        const std::string name = zelvo::ShownName(entry.name);
+        if (!CopyFileA(JoinPath(source, name).c_str(), JoinPath(dest, name).c_str(), FALSE)) {
+            Die("CopyFileA failed on " + name);
         }
     }
 }
