@@ -109,12 +109,22 @@ public:
     // through its 8.3 alias.
     bool HoldsFile(const std::wstring& name) const {
         if (!MayHold(name)) return false;
-        const FoundEntry found = FindExact(dir_.PathOf(name));
+        const FoundEntry found = Find(name);
         return found.found && !found.IsDirectory();
     }
 
-    // What the name reaches in the destination now.
-    FoundEntry Find(const std::wstring& name) const { return FindExact(dir_.PathOf(name)); }
+    // What the name reaches in the destination now. Only a name with a "~"
+    // can be another file's 8.3 alias, so only such a name needs the listing
+    // that tells which name answered; for any other the attributes, which
+    // cost far less under Wine, tell all.
+    FoundEntry Find(const std::wstring& name) const {
+        const std::wstring path = dir_.PathOf(name);
+        if (name.find(L'~') != std::wstring::npos) return FindExact(path);
+        FoundEntry found;
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) found = FoundEntry{true, name, attributes};
+        return found;
+    }
 
     // Whether the run may have to look the name up: always, unless the
     // whole starting listing says it was not there.
