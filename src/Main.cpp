@@ -5,6 +5,7 @@
 #include "SelDir.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
+#include "core/Paths.h"
 #include "core/ProfileFile.h"
 #include "core/RunLog.h"
 #include "platform/Application.h"
@@ -307,8 +308,9 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
         !scheduler_.IsDue(tick, slot, checkBox.Checked(), SecondOfDay(picker.Value()), WholeSeconds(now))) {
         return;
     }
-    const std::string source = SourceEdit.Text();
-    const std::string dest = DesEdit.Text();
+    // A path pasted with its quotes ("Copy as path") or blanks names the same folder.
+    const std::string source = CleanDirectoryText(SourceEdit.Text());
+    const std::string dest = CleanDirectoryText(DesEdit.Text());
     BackupOutcome outcome;
     {
         FlagScope open(runOpen_);

@@ -48,6 +48,12 @@ public:
     using Failure::Failure;
 };
 
+// "File changed while it was copied %s"
+class FileChangedError : public Failure {
+public:
+    using Failure::Failure;
+};
+
 // Replaces the first "%s" of a message pattern; the argument is taken as bytes,
 // so a "%" inside it is never interpreted.
 std::string FormatMessageText(const char* pattern, const std::string& arg);

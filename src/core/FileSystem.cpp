@@ -2,20 +2,24 @@
 
 #include "core/Failure.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace zelvo {
+
+BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
 
 namespace {
 
 // The names of our temporary files and folders: prefix, 8 hex digits, suffix.
-constexpr char kTemporaryPrefix[] = "~zlv";
-constexpr char kTemporarySuffix[] = ".tmp";
+constexpr wchar_t kTemporaryPrefix[] = L"~zlv";
+constexpr wchar_t kTemporarySuffix[] = L".tmp";
+constexpr std::size_t kTemporaryPrefixLength = sizeof kTemporaryPrefix / sizeof(wchar_t) - 1;
+constexpr std::size_t kTemporarySuffixLength = sizeof kTemporarySuffix / sizeof(wchar_t) - 1;
 constexpr std::size_t kTemporaryDigits = 8;
-constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
 
-bool IsDotEntry(const char* name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+bool IsDotEntry(const wchar_t* name) {
+    return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
 std::size_t LastElementStart(const std::string& path) {
@@ -26,40 +30,42 @@ std::size_t LastElementStart(const std::string& path) {
     return start;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
-    // No sharing: the copy must be the only opener of both files.
-    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
+HANDLE OpenFile(const std::wstring& path, DWORD access, DWORD sharing, DWORD disposition, DWORD flags) {
+    return ::CreateFileW(path.c_str(), access, sharing, nullptr, disposition, flags, nullptr);
+}
+
+bool IsAvoided(const std::wstring& name, const std::vector<std::wstring>& avoid) {
+    return std::any_of(avoid.begin(), avoid.end(),
+                       [&name](const std::wstring& other) { return SameName(name, other); });
 }
 
 // Tries names of our own in dir until `create` makes one; `create` must fail
 // on an existing object (CREATE_NEW, CreateDirectory), so nothing that exists
-// is ever taken over. False (and path empty) when no name could be made.
+// is ever taken over. The name made, or "" when none could be made.
 template <typename Create>
-bool MakeUniquelyNamed(const std::string& dir, const std::string& avoid, std::string& path, Create create) {
+std::wstring MakeUniquelyNamed(const std::vector<std::wstring>& avoid, Create create) {
     static DWORD counter = 0;
     constexpr int kAttempts = 64;
-    constexpr std::size_t kPrefixLength = sizeof kTemporaryPrefix - 1;
     // Process id and tick count keep two running copies of the program (or a
     // leftover of a crashed run) from walking the same sequence of names.
-    DWORD seed = (GetCurrentProcessId() << 16) ^ GetTickCount();
+    DWORD seed = (::GetCurrentProcessId() << 16) ^ ::GetTickCount();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         DWORD value = seed + (++counter) * 2654435761u;
-        std::string name = kTemporaryPrefix;
-        name.append(kTemporaryDigits, '0');
+        std::wstring name = kTemporaryPrefix;
+        name.append(kTemporaryDigits, L'0');
         name += kTemporarySuffix;
-        for (std::size_t digit = kPrefixLength + kTemporaryDigits; digit-- > kPrefixLength; value >>= 4) {
+        for (std::size_t digit = kTemporaryPrefixLength + kTemporaryDigits; digit-- > kTemporaryPrefixLength;
+             value >>= 4) {
             name[digit] = kHexDigits[value & 0xF];
         }
-        if (lstrcmpiA(name.c_str(), avoid.c_str()) == 0) continue;
-        path = JoinPath(dir, name);
-        if (create(path)) return true;
-        const DWORD error = GetLastError();
+        if (IsAvoided(name, avoid)) continue;
+        if (create(name)) return name;
+        const DWORD error = ::GetLastError();
         // ACCESS_DENIED: a directory of that name, or a file being deleted.
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
         seed ^= error;
     }
-    path.clear();
-    return false;
+    return std::wstring();
 }
 
 }  // namespace
@@ -76,12 +82,12 @@ std::size_t FindSeparator(const std::string& path, std::size_t from) {
 std::string DirectoryPart(const std::string& path) { return path.substr(0, LastElementStart(path)); }
 
 bool DirectoryExists(const std::string& path) {
-    const DWORD attributes = PathAttributes(path);
+    const DWORD attributes = ::GetFileAttributesW(DirPath(path).Path().c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool CreateOneDirectory(const std::string& path) {
-    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+    return ::CreateDirectoryW(DirPath(path).Path().c_str(), nullptr) != FALSE;
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
@@ -93,11 +99,32 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return path;
 }
 
-DirListing::DirListing(const std::string& dir) {
+std::string SystemErrorText(DWORD error) {
+    char* buffer = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = length > 0 && buffer ? std::string(buffer, length) : std::string();
+    if (buffer) ::LocalFree(buffer);
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
+
+DirListing::DirListing(const DirPath& dir, ListingFault fault) : fault_(std::move(fault)) {
     // In the body: data_ is declared after find_, so an initializer would
     // have its result wiped by data_'s own initialization.
-    find_.Reset(FindFirstFileA(JoinPath(dir, "*.*").c_str(), &data_));
+    find_.Reset(::FindFirstFileW(dir.PathOf(L"*").c_str(), &data_));
     pending_ = find_.Valid();
+    if (!pending_) {
+        const DWORD error = ::GetLastError();
+        // No entry at all (a root holds no "." and ".."), or no such directory.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
+            error_ = error;
+        }
+    }
 }
 
 bool DirListing::Next(DirEntry& entry) {
@@ -107,111 +134,145 @@ bool DirListing::Next(DirEntry& entry) {
             entry.name = data_.cFileName;
             entry.attributes = data_.dwFileAttributes;
             entry.size = (static_cast<std::uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
+            ++listed_;
         }
-        pending_ = FindNextFileA(find_.Get(), &data_) != FALSE;
+        const DWORD injected = fault_ ? fault_(listed_) : ERROR_SUCCESS;
+        if (injected != ERROR_SUCCESS) {
+            pending_ = false;
+            error_ = injected;
+        } else {
+            pending_ = ::FindNextFileW(find_.Get(), &data_) != FALSE;
+            if (!pending_) {
+                const DWORD error = ::GetLastError();
+                if (error != ERROR_NO_MORE_FILES) error_ = error;
+            }
+        }
         if (!dot) return true;
     }
     find_.Reset();
     return false;
 }
 
-bool FileExistsByListing(const std::string& path) {
-    if (path.find_first_of("*?", LastElementStart(path)) != std::string::npos) return false;
-    WIN32_FIND_DATAA data;
-    FindHandle find(FindFirstFileA(path.c_str(), &data));
-    return find.Valid() && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+FoundEntry FindExact(const std::wstring& path) {
+    FoundEntry found;
+    const std::size_t last = path.find_last_of(L"\\/");
+    if (path.find_first_of(L"*?", last == std::wstring::npos ? 0 : last + 1) != std::wstring::npos) return found;
+    WIN32_FIND_DATAW data;
+    const FindHandle find(::FindFirstFileW(path.c_str(), &data));
+    if (!find.Valid()) return found;
+    found.found = true;
+    found.name = data.cFileName;
+    found.attributes = data.dwFileAttributes;
+    return found;
 }
 
-DWORD PathAttributes(const std::string& path) {
-    return GetFileAttributesA(path.c_str());
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting) {
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to, bool replaceExisting) {
     // No MOVEFILE_COPY_ALLOWED: across volumes the move must fail rather than
     // turn into a copy that could leave half a file behind.
     const DWORD flags = replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
-    return MoveFileExA(from.c_str(), to.c_str(), flags) != FALSE;
+    return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
-bool RemoveFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != FALSE;
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting) {
+    const DWORD flags = replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
+    return ::MoveFileExA(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
-std::string CreateTemporaryDirectory(const std::string& parent) {
-    std::string path;
-    MakeUniquelyNamed(parent, std::string(), path, [](const std::string& candidate) {
-        return CreateDirectoryA(candidate.c_str(), nullptr) != FALSE;
+bool RemoveFile(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+std::wstring CreateTemporaryDirectory(const DirPath& parent, const std::vector<std::wstring>& avoid) {
+    return MakeUniquelyNamed(avoid, [&parent](const std::wstring& name) {
+        return ::CreateDirectoryW(parent.PathOf(name, true).c_str(), nullptr) != FALSE;
     });
-    return path;
 }
 
-bool IsTemporaryName(const std::string& name) {
-    const std::size_t prefix = sizeof kTemporaryPrefix - 1;
-    const std::size_t suffix = sizeof kTemporarySuffix - 1;
-    if (name.size() != prefix + kTemporaryDigits + suffix) return false;
-    if (name.compare(0, prefix, kTemporaryPrefix) != 0) return false;
-    if (name.compare(prefix + kTemporaryDigits, suffix, kTemporarySuffix) != 0) return false;
+bool IsTemporaryName(const std::wstring& name) {
+    if (name.size() != kTemporaryPrefixLength + kTemporaryDigits + kTemporarySuffixLength) return false;
+    if (name.compare(0, kTemporaryPrefixLength, kTemporaryPrefix) != 0) return false;
+    if (name.compare(kTemporaryPrefixLength + kTemporaryDigits, kTemporarySuffixLength, kTemporarySuffix) != 0) {
+        return false;
+    }
     // Exact case: the generator writes lowercase only, so "~ZLV...", or
     // "A"-"F" among the digits, is someone else's name.
-    const std::string digits = name.substr(prefix, kTemporaryDigits);
-    return digits.find_first_not_of(kHexDigits) == std::string::npos;
+    const std::wstring digits = name.substr(kTemporaryPrefixLength, kTemporaryDigits);
+    return digits.find_first_not_of(kHexDigits) == std::wstring::npos;
 }
 
-FileHandle HoldDirectory(const std::string& path) {
+bool IsTemporaryName(const std::string& name) { return IsTemporaryName(WidenAnsi(name)); }
+
+bool IsTemporaryNameInAnyCase(const std::wstring& name) {
+    std::wstring lower = name;
+    for (auto& c : lower) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return IsTemporaryName(lower);
+}
+
+FileHandle HoldDirectory(const std::wstring& path) {
     // FILE_LIST_DIRECTORY is data access, so the sharing check applies to this
     // handle: any later open that asks for DELETE (which RemoveDirectory and a
     // rename do) is refused while it is held. An open for attributes only
     // would take no part in the sharing check.
-    return FileHandle(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return FileHandle(OpenFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS));
 }
 
-bool FlushFile(const std::string& path) {
-    FileHandle file(OpenFile(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
-    return file && FlushFileBuffers(file.Get()) && file.Close();
+bool FlushFile(const std::wstring& path) {
+    FileHandle file(OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+    return file && FlushFileBuffersCall(file.Get()) && file.Close();
 }
 
-bool RemoveEmptyDirectory(const std::string& path) {
-    return RemoveDirectoryA(path.c_str()) != FALSE;
-}
+bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(path.c_str()) != FALSE; }
 
-FileStream FileStream::OpenRead(const std::string& path) {
-    FileHandle handle(OpenFile(path, GENERIC_READ, OPEN_EXISTING,
+FileStream FileStream::OpenRead(const std::wstring& path, const std::string& shown) {
+    FileHandle handle(OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!handle) throw FileOpenError(FormatMessageText(kCannotOpenFileText, path));
+    if (!handle) throw FileOpenError(FormatMessageText(kCannotOpenFileText, shown));
     return FileStream(std::move(handle));
 }
 
-FileStream FileStream::Create(const std::string& path) {
-    FileHandle handle(OpenFile(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!handle) throw FileCreateError(FormatMessageText(kCannotCreateFileText, path));
+FileStream FileStream::Create(const std::wstring& path, const std::string& shown) {
+    // No sharing: the copy must be the only opener of what it writes.
+    FileHandle handle(OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    if (!handle) throw FileCreateError(FormatMessageText(kCannotCreateFileText, shown));
     return FileStream(std::move(handle));
 }
 
-FileStream FileStream::CreateTemporary(const std::string& dir, const std::string& avoid,
-                                       const std::string& reportAs, std::string& path) {
+FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
+                                       const std::string& reportAs, std::wstring& path) {
     FileHandle handle;
-    const bool made = MakeUniquelyNamed(dir, avoid, path, [&handle](const std::string& candidate) {
-        handle.Reset(OpenFile(candidate, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+    const std::wstring name = MakeUniquelyNamed(avoid, [&](const std::wstring& candidate) {
+        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL));
         return handle.Valid();
     });
-    if (!made) throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
+    if (name.empty()) {
+        path.clear();
+        throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
+    }
+    path = dir.PathOf(name);
     return FileStream(std::move(handle));
 }
 
 std::uint64_t FileStream::Size() const {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_.Get(), &size)) throw StreamReadError(kStreamReadErrorText);
+    if (!::GetFileSizeEx(handle_.Get(), &size)) throw StreamReadError(kStreamReadErrorText);
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-void FileStream::ReadBuffer(void* buffer, std::size_t count) {
+void FileStream::ReadBuffer(void* buffer, std::size_t count, const std::string& shown) {
     auto* bytes = static_cast<char*>(buffer);
     while (count > 0) {
         DWORD done = 0;
-        if (!ReadFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr) || done == 0) {
+        if (!::ReadFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
             throw StreamReadError(kStreamReadErrorText);
         }
+        if (done == 0) throw FileChangedError(FormatMessageText(kFileChangedText, shown));
         bytes += done;
         count -= done;
     }
@@ -221,7 +282,7 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
         DWORD done = 0;
-        if (!WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr) || done == 0) {
+        if (!::WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr) || done == 0) {
             throw StreamWriteError(kStreamWriteErrorText);
         }
         bytes += done;
@@ -230,7 +291,7 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
 }
 
 void FileStream::Flush() {
-    if (!FlushFileBuffers(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
+    if (!FlushFileBuffersCall(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
 }
 
 void FileStream::Close() {

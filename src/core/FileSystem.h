@@ -1,17 +1,22 @@
 // Directory test, directory creation, listing and file streams over kernel32.
+// The copy run reaches files through the wide calls (see core/Paths.h).
 #pragma once
 
 #include "core/Handles.h"
+#include "core/Paths.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
 // True when an object exists at path and has the directory attribute.
 // A plain file does not count; \\computer\share paths are taken as they stand.
+// The path is taken as the run takes it (DirPath).
 bool DirectoryExists(const std::string& path);
 
 // Creates that one directory (parents are not created). Returns the platform's
@@ -34,91 +39,137 @@ inline constexpr char kCannotOpenFileText[] = "Cannot open file %s";
 inline constexpr char kCannotCreateFileText[] = "Cannot create file %s";
 inline constexpr char kStreamReadErrorText[] = "Stream read error";
 inline constexpr char kStreamWriteErrorText[] = "Stream write error";
+// A source whose size changed while it was read: a writer outside the
+// platform's sharing rules (the open shares reading only) changed it.
+inline constexpr char kFileChangedText[] = "File changed while it was copied %s";
+// A listing that ended with an error other than "no more files"; the
+// platform's reason follows in brackets.
+inline constexpr char kCannotListDirectoryText[] = "Cannot list directory %s";
+
+// The platform's text for an error code, on one line; "error N" when it has none.
+std::string SystemErrorText(DWORD error);
+
+// The platform's FlushFileBuffers, through which every flush of the file
+// services is made, so that a test can watch the flushes really made.
+extern BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file);
 
 struct DirEntry {
-    std::string name;
+    std::wstring name;
     DWORD attributes = 0;
     std::uint64_t size = 0;
     bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
-// The listing of dir + "\*.*" in the platform's order, every attribute let
-// through, "." and ".." left out. A listing that cannot start yields nothing.
+// Lets a test make a listing fail part-way: asked before each further entry
+// is fetched, with the number of entries handed out so far; a nonzero error
+// ends the listing there, as a FindNextFile failing with it would.
+using ListingFault = std::function<DWORD(std::size_t listed)>;
+
+// The listing of every entry of a directory in the platform's order, every
+// attribute let through, "." and ".." left out, through the wide calls.
 class DirListing {
 public:
-    explicit DirListing(const std::string& dir);
+    explicit DirListing(const DirPath& dir, ListingFault fault = nullptr);
+    explicit DirListing(const std::string& dir) : DirListing(DirPath(dir)) {}
     DirListing(const DirListing&) = delete;
     DirListing& operator=(const DirListing&) = delete;
 
     // Next entry; false at the end.
     bool Next(DirEntry& entry);
+    // Once Next has returned false: ERROR_SUCCESS when the listing reached
+    // its end, also for a directory that is not there (a listing that cannot
+    // start because of that yields nothing), otherwise the error that ended
+    // it, which means that entries may be missing.
+    DWORD Error() const { return error_; }
 
 private:
     FindHandle find_;
-    WIN32_FIND_DATAA data_{};
+    WIN32_FIND_DATAW data_{};
+    ListingFault fault_;
+    std::size_t listed_ = 0;
+    DWORD error_ = ERROR_SUCCESS;
     bool pending_ = false;
 };
 
-// True when listing exactly `path` finds a file (a directory of that name does
-// not count; hidden and system files do). A last element holding "*" or "?"
-// is no exact path (it would match other names), so it finds nothing.
-bool FileExistsByListing(const std::string& path);
+// What a look-up of one exact path found: the entry of the name the file
+// system matched (which may be a different long name whose 8.3 alias this
+// name is), or nothing.
+struct FoundEntry {
+    bool found = false;
+    std::wstring name;
+    DWORD attributes = 0;
+    bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
 
-// The attributes of the object at path, or INVALID_FILE_ATTRIBUTES when there
-// is none (or it cannot be queried).
-DWORD PathAttributes(const std::string& path);
+// Looks up exactly `path` (in the form the wide calls take) by listing it. A
+// last element holding "*" or "?" is no exact path (it would match other
+// names), so it finds nothing.
+FoundEntry FindExact(const std::wstring& path);
+
+// True when two names are one to the file system (compared without case).
+bool SameName(const std::wstring& a, const std::wstring& b);
 
 // Puts the file `from` in place of `to` by a rename on the same volume; with
 // replaceExisting an existing `to` is replaced in one step, without it an
 // existing `to` makes the move fail. False when the platform refuses.
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to, bool replaceExisting);
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting);
 
 // Deletes one file; false when the platform refuses.
-bool RemoveFile(const std::string& path);
+bool RemoveFile(const std::wstring& path);
 
 // Makes a new, empty directory in parent under a name of our own (as for
-// FileStream::CreateTemporary), never one that exists; "" when none could be made.
-std::string CreateTemporaryDirectory(const std::string& parent);
+// FileStream::CreateTemporary), never one that exists nor one of `avoid`;
+// returns its name, or "" when none could be made.
+std::wstring CreateTemporaryDirectory(const DirPath& parent, const std::vector<std::wstring>& avoid);
 
 // True for exactly the names that CreateTemporaryDirectory and
 // FileStream::CreateTemporary make: "~zlv" + 8 lowercase hex digits + ".tmp".
+bool IsTemporaryName(const std::wstring& name);
 bool IsTemporaryName(const std::string& name);
+// True for the names that equal such a name without regard to case.
+bool IsTemporaryNameInAnyCase(const std::wstring& name);
 
 // Opens a directory so that no other opener can remove or rename it while the
 // handle is held (others may still list it and make, write and delete files in
 // it); an invalid handle when it cannot be opened.
-FileHandle HoldDirectory(const std::string& path);
+FileHandle HoldDirectory(const std::wstring& path);
 
 // Writes what the platform still caches of an existing, closed file to disk;
 // false when the file cannot be opened for writing or the flush fails.
-bool FlushFile(const std::string& path);
+bool FlushFile(const std::wstring& path);
 
 // Removes a directory only when it is empty; false otherwise.
-bool RemoveEmptyDirectory(const std::string& path);
+bool RemoveEmptyDirectory(const std::wstring& path);
 
-// A file opened for one copy; closed on destruction.
+// A file opened for one copy; closed on destruction. Paths are in the form
+// the wide calls take (DirPath::PathOf); failures name `shown`.
 class FileStream {
 public:
-    // Existing file, read only, no sharing; fails with FileOpenError "Cannot open file %s".
-    static FileStream OpenRead(const std::string& path);
+    // Existing file, read only, sharing reading only: other readers neither
+    // block it nor are blocked, while a file that another program has open for
+    // writing is refused, and no writer can open it meanwhile. Fails with
+    // FileOpenError "Cannot open file <shown>".
+    static FileStream OpenRead(const std::wstring& path, const std::string& shown);
     // New or replaced (truncated) file, read-write, normal attributes, no sharing;
-    // fails with FileCreateError "Cannot create file %s".
-    static FileStream Create(const std::string& path);
+    // fails with FileCreateError "Cannot create file <shown>".
+    static FileStream Create(const std::wstring& path, const std::string& shown);
     // A new, empty file in dir under a name of our own ("~zlv" + 8 hex digits
     // + ".tmp"), read-write, normal attributes, no sharing. It is created only
     // where no object of that name exists (CREATE_NEW), so an existing file is
-    // never opened, and a name equal to `avoid` (compared without case) is
-    // never chosen. `path` receives the full path. Fails with FileCreateError
-    // "Cannot create file %s" naming `reportAs`.
-    static FileStream CreateTemporary(const std::string& dir, const std::string& avoid,
-                                      const std::string& reportAs, std::string& path);
+    // never opened, and no name of `avoid` (compared without case) is ever
+    // chosen. `path` receives its path. Fails with FileCreateError "Cannot
+    // create file <reportAs>".
+    static FileStream CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
+                                      const std::string& reportAs, std::wstring& path);
 
     FileStream(FileStream&&) noexcept = default;
     FileStream& operator=(FileStream&&) noexcept = default;
 
     std::uint64_t Size() const;
-    // Reads exactly count bytes; fails with StreamReadError.
-    void ReadBuffer(void* buffer, std::size_t count);
+    // Reads exactly count bytes; fails with StreamReadError, or with
+    // FileChangedError naming `shown` when the file ends before.
+    void ReadBuffer(void* buffer, std::size_t count, const std::string& shown);
     // Writes exactly count bytes; fails with StreamWriteError.
     void WriteBuffer(const void* buffer, std::size_t count);
     // Writes what the platform caches of the file to disk; fails with StreamWriteError.

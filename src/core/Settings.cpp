@@ -1,5 +1,7 @@
 #include "core/Settings.h"
 
+#include "core/Paths.h"
+
 #include <exception>
 
 namespace zelvo {
@@ -41,8 +43,8 @@ std::string RunValueData(const std::string& exePath) {
 
 void SaveSettings(ProfileFile& ini, SettingsState& state, StartupRegistrar& registrar,
                   const std::string& title, const std::string& exePath, const FormatSettings& fs) {
-    ini.WriteString(kAppSection, kSourceDirKey, state.sourceDir);
-    ini.WriteString(kAppSection, kDestinationDirKey, state.destinationDir);
+    ini.WriteString(kAppSection, kSourceDirKey, CleanDirectoryText(state.sourceDir));
+    ini.WriteString(kAppSection, kDestinationDirKey, CleanDirectoryText(state.destinationDir));
     ini.WriteString(kAppSection, kOverWriteFileKey, FlagText(state.overwrite));
     if (state.autoRun) {
         // Without administrative rights the Run key cannot be written; the

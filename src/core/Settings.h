@@ -78,8 +78,8 @@ std::string RunValueData(const std::string& exePath);
 
 // Save sequence, key by key, so a new file lists the keys in this order:
 // SourceDir, DestinationDir, OverWriteFile, AutoRun, then UserTimeN, DayTimeN
-// per slot. Paths go through ProfileFile::WriteString, which quotes a value
-// with surrounding blanks or quotes so it reloads unchanged. Checked autoRun:
+// per slot. Paths are stored as the run takes them (CleanDirectoryText: no
+// surrounding blanks, no pair of quotes around them). Checked autoRun:
 // Register(title, RunValueData(exePath)), then AutoRun = "1"; unchecked:
 // Unregister(kRunKeyPath, title), then AutoRun = "0" whatever its outcome.
 // A refused write throws ProfileWriteError and stops the save; the keys

@@ -3,9 +3,13 @@
 #include "CopySupport.h"
 
 #include "core/CopyRun.h"
+#include "core/Failure.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
 
 using namespace zelvo;
 using namespace zelvo::testing;
@@ -35,25 +39,164 @@ TEST(CopyRunFailures, SourceHeldOpenWithoutSharingIsReportedAndSkipped) {
     EXPECT_THAT(Names(box.Dst()), ElementsAre("busy.txt", "free.txt"));
 }
 
-TEST(CopyRunFailures, NameOutsideTheCodePageCannotBeOpened) {
+// Names that the ANSI code page holds not at all, or only as a look-alike
+// (pâte.txt as pate.txt), are copied under their exact names, and what the
+// run shows tells each file from every other.
+TEST(CopyRunNames, EveryNameIsCopiedUnderItsOwnName) {
+    if (GetACP() != 936) GTEST_SKIP() << "the shown names below are those of code page 936";
     Sandbox box;
-    // Thai ko kai has no GBK form: the listing gives "?" in its place.
-    WCHAR folder[MAX_PATH];
-    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, box.Src().c_str(), -1, folder, MAX_PATH), 0);
-    const std::wstring wide = std::wstring(folder) + L"\\a\x0E01.txt";
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-    CloseHandle(file);
-    ASSERT_TRUE(WriteFileBytes(box.Src("axb.txt"), "x"));
+    const std::pair<std::wstring, std::string> names[] = {
+        {L"p\u00e2te.txt", "p<U+00E2>te.txt"},
+        {L"pate.txt", "pate.txt"},
+        {L"\u62a5\u544a\U0001F600.txt", "报告<U+1F600>.txt"},
+        {L"\ud55c\uad6d\uc5b4.txt", "<U+D55C><U+AD6D><U+C5B4>.txt"},
+        {L"M\u00fcller \u00f6.txt", "Müller <U+00F6>.txt"},
+        {L"a\u2022b.txt", "a<U+2022>b.txt"},
+        {L"a\u0e01.txt", "a<U+0E01>.txt"},
+        {L"\u4e2d\u6587.txt", "中文.txt"},
+        {L"price\u20ac.txt", "price€.txt"},
+    };
+    for (const auto& [name, shown] : names) ASSERT_TRUE(WriteFileBytes(box.Src(name), "content of " + shown));
+    // "?" in place of a character would make the skip test match this by wildcard.
     ASSERT_TRUE(WriteFileBytes(box.Dst("axb.txt"), "x"));
     RecordingProgress progress;
 
-    // Switch off: the "?" must not make the skip test match axb.txt by wildcard.
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
 
-    EXPECT_THAT(result.failures, ElementsAre("Cannot open file " + box.Src("a?.txt")));
-    EXPECT_EQ(result.skipped, 1);
-    EXPECT_THAT(Names(box.Dst()), ElementsAre("axb.txt"));
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 9);
+    std::vector<std::string> shownNames;
+    for (const auto& [name, shown] : names) {
+        EXPECT_EQ(ReadFileBytes(box.Dst(name)), "content of " + shown) << shown;
+        shownNames.push_back(shown);
+        EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + box.Src() + "\\" + shown));
+    }
+    shownNames.push_back("axb.txt");
+    EXPECT_THAT(Names(box.Dst()), ::testing::UnorderedElementsAreArray(shownNames));
+
+    // The skip test finds each under its exact name; a look-alike is not its twin.
+    RecordingProgress again;
+    EXPECT_EQ(RunCopy(box.Src(), box.Dst(), Overwrite(false), again).skipped, 9);
+    ASSERT_TRUE(WriteFileBytes(box.Src(L"p\u00e2te.txt"), "new pate with a hat"));
+    ASSERT_TRUE(WriteFileBytes(box.Src(L"pate.txt"), "new pate"));
+    ASSERT_TRUE(DeleteFileW(box.Dst(L"pate.txt").c_str()));
+    RecordingProgress third;
+    EXPECT_EQ(RunCopy(box.Src(), box.Dst(), Overwrite(false), third).copied, 1);
+    EXPECT_EQ(ReadFileBytes(box.Dst(L"pate.txt")), "new pate");
+    EXPECT_EQ(ReadFileBytes(box.Dst(L"p\u00e2te.txt")), "content of p<U+00E2>te.txt");
+}
+
+// Names that a plain path would not reach, and paths past MAX_PATH, as a
+// source on another system or a deep destination holds them.
+TEST(CopyRunNames, LongPathsAndNamesThatThePlainFormWouldChange) {
+    Sandbox box;
+    const std::string dest = box.Dst() + "\\" + std::string(239 - box.Dst().size(), 'd');
+    ASSERT_TRUE(CreateOneDirectory(dest));
+    // "a.txt" fits there, but not the two temporary names in front of it.
+    const std::wstring longest(255, L'n');
+    const std::wstring names[] = {L"a.txt", longest, L"trailing dot.", L"aux.txt", L"nul", L"blank "};
+    for (const auto& name : names) ASSERT_TRUE(WriteFileBytes(box.Src(name), ShownName(name))) << ShownName(name);
+    RecordingProgress progress;
+
+    const CopyRunResult result = RunCopy(box.Src(), dest, Overwrite(false), progress);
+
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 6);
+    for (const auto& name : names) EXPECT_EQ(ReadFileBytes(DirPath(dest).PathOf(name)), ShownName(name));
+    EXPECT_EQ(Names(dest).size(), 6u);
+    EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + box.Src() + "\\" + ShownName(longest)));
+    // The skip test reaches them all.
+    RecordingProgress again;
+    EXPECT_EQ(RunCopy(box.Src(), dest, Overwrite(false), again).skipped, 6);
+}
+
+// A name that is only the 8.3 alias of another file in the destination
+// reaches that file: it is taken as present without the switch, and never
+// replaces it with the switch.
+TEST(CopyRunNames, AnAliasNeverReplacesTheFileItBelongsTo) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Dst("longfilename.txt"), "another file"));
+    WCHAR alias[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(box.Dst(L"longfilename.txt").c_str(), alias, MAX_PATH), 0u);
+    const std::wstring name = std::wstring(alias).substr(std::wstring(alias).rfind(L'\\') + 1);
+    ASSERT_NE(name, L"longfilename.txt");
+    ASSERT_TRUE(WriteFileBytes(box.Src(name), "a file named like the alias"));
+    for (const bool overwrite : {false, true}) {
+        RecordingProgress progress;
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(overwrite), progress);
+        if (overwrite) {
+            EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst(ShownName(name))));
+        } else {
+            EXPECT_THAT(result.failures, IsEmpty());
+            EXPECT_EQ(result.skipped, 1);
+        }
+        EXPECT_EQ(ReadFileBytes(box.Dst("longfilename.txt")), "another file");
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("longfilename.txt"));
+    }
+}
+
+// Breaks the listings of one directory off after `after` entries, in the
+// counting pass, the copy pass, or both (the copy pass begins with SetStep).
+class BreakingListing : public CopyFaults, public RecordingProgress {
+public:
+    BreakingListing(std::string dir, std::size_t after, bool counting, bool copying)
+        : dir_(std::move(dir)), after_(after), counting_(counting), copying_(copying) {}
+    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t ListingError(const std::string& dir, std::size_t listed) override {
+        const bool pass = steps.empty() ? counting_ : copying_;
+        return dir == dir_ && pass && listed == after_ ? ERROR_NETNAME_DELETED : 0;
+    }
+
+private:
+    std::string dir_;
+    std::size_t after_;
+    bool counting_, copying_;
+};
+
+TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
+    const std::string reason = SystemErrorText(ERROR_NETNAME_DELETED);
+    const auto prepare = [](Sandbox& box) {
+        for (const char* name : {"1", "2", "3", "4"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), name));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp"), "a killed run's leftover"));
+    };
+    {
+        // The share drops in the copy pass: two files are copied, and the run says it did not see the rest.
+        Sandbox box;
+        prepare(box);
+        BreakingListing faults(box.Src(), 2, false, true);
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), faults, &faults);
+        EXPECT_THAT(result.failures, ElementsAre("Cannot list directory " + box.Src() + " (" + reason + ")"));
+        EXPECT_EQ(result.copied, 2);
+        EXPECT_EQ(result.leftoversRemoved, 1);
+        EXPECT_EQ(Names(box.Dst()).size(), 2u);
+        EXPECT_THAT(faults.finalPositions, ElementsAre(10000));
+    }
+    {
+        // Dropped in the counting pass only: everything is copied, but
+        // without the whole list of the source's names nothing is swept.
+        Sandbox box;
+        prepare(box);
+        BreakingListing faults(box.Src(), 1, true, false);
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), faults, &faults);
+        EXPECT_THAT(result.failures, IsEmpty());
+        EXPECT_EQ(result.copied, 4);
+        EXPECT_EQ(result.leftoversRemoved, 0);
+        EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp")), "a killed run's leftover");
+    }
+    {
+        // The destination's listing breaks off: reported first, and the
+        // files it did not list are still found by the skip test.
+        Sandbox box;
+        prepare(box);
+        for (const char* name : {"1", "2", "3", "4"}) ASSERT_TRUE(WriteFileBytes(box.Dst(name), "old"));
+        BreakingListing faults(box.Dst(), 1, true, true);
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), faults, &faults);
+        EXPECT_THAT(result.failures, ElementsAre("Cannot list directory " + box.Dst() + " (" + reason + ")"));
+        EXPECT_EQ(result.skipped, 4);
+        EXPECT_EQ(result.copied, 0);
+        for (const char* name : {"1", "2", "3", "4"}) EXPECT_EQ(ReadFileBytes(box.Dst(name)), "old");
+    }
 }
 
 // The destination files a backup never replaces, whatever the switch says.
@@ -217,6 +360,64 @@ INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay, ::testing::Values(true, fa
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Read" : "Write");
                          });
+
+// Changes the source from outside the platform's sharing rules, which keep
+// every Windows writer out while the copy reads it: a Unix process beside
+// Wine, as the server's own side of a share could. Runs `command` on the
+// source's Unix name before the second buffer is read.
+class ChangeFromOutside : public CopyFaults {
+public:
+    explicit ChangeFromOutside(std::string command) : command_(std::move(command)) {}
+    bool FailRead(const std::string& sourceFile, std::uint64_t offset) override {
+        if (offset != kCopyBufferSize) return false;
+        WIN32_FILE_ATTRIBUTE_DATA before{}, now{};
+        GetFileAttributesExA(sourceFile.c_str(), GetFileExInfoStandard, &before);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::string line = "/bin/sh -c \"" + command_ + "\"";
+        started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process) != FALSE;
+        if (!started) return false;
+        // Wine gives no handle to wait on for a Unix process: watch the size.
+        changed = WaitFor([&] {
+            GetFileAttributesExA(sourceFile.c_str(), GetFileExInfoStandard, &now);
+            return now.nFileSizeLow != before.nFileSizeLow;
+        });
+        return false;
+    }
+    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    bool started = false;
+    bool changed = false;
+
+private:
+    static bool WaitFor(const std::function<bool()>& condition) {
+        for (int i = 0; i < 250 && !condition(); ++i) Sleep(20);
+        return condition();
+    }
+    std::string command_;
+};
+
+TEST(CopyRunFailures, ASourceThatChangesWhileItIsCopiedIsReportedAndNothingIsLost) {
+    for (const char* change : {"printf more >> '%s'", "truncate -s 100 '%s'"}) {
+        Sandbox box;
+        ASSERT_TRUE(WriteFileBytes(box.Src("grows.bin"), Pattern(3 * kCopyBufferSize, 1)));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("grows.bin"), "the earlier copy"));
+        const std::string unix = UnixFileName(box.Src("grows.bin"));
+        if (unix.empty()) GTEST_SKIP() << "no Unix side to change the file from";
+        ChangeFromOutside faults(FormatMessageText(change, unix));
+        RecordingProgress progress;
+
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &faults);
+
+        if (!faults.started) GTEST_SKIP() << "no Unix process can be started";
+        ASSERT_TRUE(faults.changed) << change;
+        EXPECT_THAT(result.failures, ElementsAre("File changed while it was copied " + box.Src("grows.bin")));
+        EXPECT_EQ(result.copied, 0);
+        EXPECT_EQ(ReadFileBytes(box.Dst("grows.bin")), "the earlier copy");
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("grows.bin"));
+    }
+}
 
 TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
     Sandbox box;

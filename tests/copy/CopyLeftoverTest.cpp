@@ -44,6 +44,11 @@ TEST(LeftoverSweep, RemovesAKilledRunsFolderAndLooseTemporaryFiles) {
 TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "a"));
+    // A name that the source holds is a backup, whatever it looks like.
+    ASSERT_TRUE(WriteFileBytes(box.Src("~zlv0badf00d.tmp"), "a user's file"));
+    ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp"), "its backup"));
+    ASSERT_TRUE(CreateDirectoryA(box.Src("~zlv0000000f.tmp").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv0000000f.tmp").c_str(), nullptr));
     // Names are one without case: "~ZLV1234abcd.tmp" stands for every casing but ours.
     const std::vector<std::string> lookAlikes = {"~zlv1234567.tmp", "~zlv12345678.tmp.bak", "~ZLV1234abcd.tmp"};
     for (const auto& name : lookAlikes) ASSERT_TRUE(WriteFileBytes(box.Dst(name), "user " + name));
@@ -63,7 +68,8 @@ TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
 
     EXPECT_EQ(result.leftoversRemoved, 0);
-    EXPECT_EQ(result.copied, 1);
+    EXPECT_EQ(result.copied, 2);
+    EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp")), "a user's file");
     auto expected = before;
     expected.push_back("a.txt");
     std::sort(expected.begin(), expected.end());

@@ -1,11 +1,13 @@
-// Replacing an existing copy: the new content goes to disk before the rename,
-// only where something is replaced; and the byte total of a run.
+// Durable copies: every copy's content goes to disk before its rename; what
+// turns up in the destination during the run; and the byte total of a run.
 #include "CopySupport.h"
 
 #include "core/CopyRun.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <utility>
 
 using namespace zelvo;
 using namespace zelvo::testing;
@@ -16,42 +18,97 @@ using zelvo::test::ExclusiveLock;
 
 namespace {
 
-// Records each flush the run asks for; can fail one, and can make a
-// destination file appear while its copy is being written.
+// Records each flush the run asks for; can fail one or leave all out, and
+// can make a destination file appear while its copy is being written.
 class FlushWatch : public CopyFaults {
 public:
     bool FailRead(const std::string&, std::uint64_t) override { return false; }
     bool FailWrite(const std::string& destFile, std::uint64_t offset) override {
-        if (offset == 0 && destFile == appearAt) WriteFileBytes(destFile, "appeared meanwhile");
+        if (offset == 0 && destFile == appearAt) {
+            WriteFileBytes(destFile, "appeared meanwhile");
+            SetFileAttributesA(destFile.c_str(), appearWith);
+        }
         return false;
     }
     Flush BeforeFlush(const std::string& destFile) override {
         flushed.push_back(destFile);
-        return destFile == failAt ? Flush::Fail : Flush::Do;
+        return destFile == failAt ? Flush::Fail : skip ? Flush::Skip : Flush::Do;
     }
     std::vector<std::string> flushed;
     std::string failAt;
     std::string appearAt;
+    DWORD appearWith = FILE_ATTRIBUTE_NORMAL;
+    bool skip = false;
 };
 
-TEST(DurableReplacement, OnlyCopiesThatReplaceAFileAreFlushed) {
-    Sandbox box;
-    ASSERT_TRUE(WriteFileBytes(box.Src("old.txt"), "new content"));
-    ASSERT_TRUE(WriteFileBytes(box.Src("emptied"), ""));
-    ASSERT_TRUE(WriteFileBytes(box.Src("fresh.txt"), "fresh"));
-    ASSERT_TRUE(WriteFileBytes(box.Dst("old.txt"), "previous"));
-    ASSERT_TRUE(WriteFileBytes(box.Dst("emptied"), "previous"));
-    FlushWatch watch;
-    RecordingProgress progress;
+// Counts the flushes really made, at the platform's call, with the name and
+// the size of the file each was made on.
+class RealFlushes {
+public:
+    struct Made {
+        std::string name;
+        std::uint64_t size;
+    };
+    RealFlushes() : previous_(std::exchange(FlushFileBuffersCall, &Record)) { current_ = this; }
+    ~RealFlushes() {
+        FlushFileBuffersCall = previous_;
+        current_ = nullptr;
+    }
+    RealFlushes(const RealFlushes&) = delete;
+    RealFlushes& operator=(const RealFlushes&) = delete;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
+    std::vector<Made> made;
 
-    EXPECT_THAT(result.failures, IsEmpty());
-    EXPECT_EQ(result.copied, 3);
-    EXPECT_THAT(watch.flushed, UnorderedElementsAre(box.Dst("old.txt"), box.Dst("emptied")));
-    EXPECT_EQ(ReadFileBytes(box.Dst("old.txt")), "new content");
-    EXPECT_EQ(ReadFileBytes(box.Dst("emptied")), "");
-    EXPECT_EQ(ReadFileBytes(box.Dst("fresh.txt")), "fresh");
+private:
+    static BOOL WINAPI Record(HANDLE file) {
+        WCHAR path[1024] = {};
+        GetFinalPathNameByHandleW(file, path, 1024, FILE_NAME_NORMALIZED);
+        LARGE_INTEGER size{};
+        GetFileSizeEx(file, &size);
+        const std::wstring full = path;
+        current_->made.push_back({ShownName(full.substr(full.rfind(L'\\') + 1)), std::uint64_t(size.QuadPart)});
+        return current_->previous_(file);
+    }
+
+    static inline RealFlushes* current_ = nullptr;
+    BOOL(WINAPI* previous_)(HANDLE);
+};
+
+TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
+    for (const bool skip : {false, true}) {
+        Sandbox box;
+        ASSERT_TRUE(WriteFileBytes(box.Src("old.txt"), "new content"));
+        ASSERT_TRUE(WriteFileBytes(box.Src("emptied"), ""));
+        ASSERT_TRUE(WriteFileBytes(box.Src("fresh.txt"), "fresh"));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("old.txt"), "previous"));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("emptied"), "previous"));
+        FlushWatch watch;
+        watch.skip = skip;
+        RecordingProgress progress;
+        const RealFlushes flushes;
+
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
+
+        EXPECT_THAT(result.failures, IsEmpty());
+        EXPECT_EQ(result.copied, 3);
+        EXPECT_THAT(watch.flushed, UnorderedElementsAre(box.Dst("old.txt"), box.Dst("emptied"), box.Dst("fresh.txt")));
+        // New copies as much as replacing ones, each while it is still a
+        // temporary file and once it holds its whole content; none where the
+        // hook leaves the flush out (as the benchmark does).
+        std::vector<std::uint64_t> sizes;
+        for (const auto& made : flushes.made) {
+            EXPECT_TRUE(IsTemporaryName(made.name)) << made.name;
+            sizes.push_back(made.size);
+        }
+        if (skip) {
+            EXPECT_THAT(sizes, IsEmpty());
+        } else {
+            EXPECT_THAT(sizes, UnorderedElementsAre(11u, 0u, 5u));
+        }
+        EXPECT_EQ(ReadFileBytes(box.Dst("old.txt")), "new content");
+        EXPECT_EQ(ReadFileBytes(box.Dst("emptied")), "");
+        EXPECT_EQ(ReadFileBytes(box.Dst("fresh.txt")), "fresh");
+    }
 }
 
 TEST(DurableReplacement, AFailingFlushKeepsTheOldCopy) {
@@ -75,24 +132,38 @@ TEST(DurableReplacement, AFailingFlushKeepsTheOldCopy) {
 }
 
 // The run knows the destination's names from its start; a file that turns up
-// later is met only by the rename.
-TEST(DurableReplacement, AFileThatAppearsDuringTheRunIsReplacedOnlyWithTheSwitch) {
-    for (const bool overwrite : {true, false}) {
+// later (the shell writes desktop.ini or Thumbs.db) is met at the rename, and
+// looked at right before a replacing one.
+TEST(DurableReplacement, AFileThatAppearsDuringTheRunIsTreatedAsIfItHadBeenThere) {
+    struct Row {
+        bool overwrite;
+        DWORD attributes;
+        bool replaced;
+    };
+    for (const Row row : {Row{true, FILE_ATTRIBUTE_NORMAL, true}, Row{false, FILE_ATTRIBUTE_NORMAL, false},
+                          Row{true, FILE_ATTRIBUTE_HIDDEN, false}, Row{true, FILE_ATTRIBUTE_SYSTEM, false}}) {
         Sandbox box;
         ASSERT_TRUE(WriteFileBytes(box.Src("c.txt"), "source c"));
         FlushWatch watch;
         watch.appearAt = box.Dst("c.txt");
+        watch.appearWith = row.attributes;
         RecordingProgress progress;
 
-        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(overwrite), progress, &watch);
+        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(row.overwrite), progress, &watch);
 
-        if (overwrite) {
+        if (row.replaced) {
             EXPECT_THAT(result.failures, IsEmpty());
-            EXPECT_THAT(watch.flushed, ElementsAre(box.Dst("c.txt")));
             EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "source c");
+        } else if (row.overwrite) {
+            // Protected, as one there from the start: reported, left as it is.
+            EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("c.txt"))) << row.attributes;
+            EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "appeared meanwhile");
+            EXPECT_EQ(GetFileAttributesA(box.Dst("c.txt").c_str()) & row.attributes, row.attributes);
         } else {
-            EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("c.txt")));
-            EXPECT_THAT(watch.flushed, IsEmpty());
+            // Without the switch a file that is there is skipped, not a failure.
+            EXPECT_THAT(result.failures, IsEmpty());
+            EXPECT_EQ(result.skipped, 1);
+            EXPECT_EQ(result.copied, 0);
             EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "appeared meanwhile");
         }
         EXPECT_THAT(Names(box.Dst()), ElementsAre("c.txt"));

@@ -6,6 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 using namespace zelvo;
 using namespace zelvo::testing;
 using ::testing::ElementsAre;
@@ -17,7 +20,7 @@ namespace {
 std::vector<std::string> ListingOrder(const std::string& dir) {
     std::vector<std::string> names;
     DirEntry entry;
-    for (DirListing listing(dir); listing.Next(entry);) names.push_back(entry.name);
+    for (DirListing listing(dir); listing.Next(entry);) names.push_back(ShownName(entry.name));
     return names;
 }
 
@@ -261,6 +264,14 @@ TEST(CopyRunDestination, UsablePathsAreAbsoluteDriveOrUncPaths) {
     // A computer name whose GBK trail byte is "\" is one name, not two.
     EXPECT_TRUE(IsUsableDirectoryPath("\\\\乗\\share"));
     EXPECT_FALSE(IsUsableDirectoryPath("\\\\乗"));
+    // The other forms Windows takes for the same folders.
+    for (const char* path : {"d:/备份", "D:\\备份\\", "\\\\?\\D:\\备份", "\\\\?\\UNC\\server\\share\\dir",
+                             "\\\\.\\D:\\备份", "//server/share", "\\\\server/share"}) {
+        EXPECT_TRUE(IsUsableDirectoryPath(path)) << path;
+    }
+    for (const char* path : {"\\\\?\\", "\\\\?\\D:", "\\\\?\\backup", "\\\\?\\UNC\\server", "//server", "d:备份"}) {
+        EXPECT_FALSE(IsUsableDirectoryPath(path)) << path;
+    }
 
     EXPECT_FALSE(IsUsableDirectoryPath(""));
     EXPECT_FALSE(IsUsableDirectoryPath("C:"));
@@ -272,7 +283,55 @@ TEST(CopyRunDestination, UsablePathsAreAbsoluteDriveOrUncPaths) {
     EXPECT_FALSE(IsUsableDirectoryPath("\\\\server\\"));
     EXPECT_FALSE(IsUsableDirectoryPath("\\\\\\share"));
     EXPECT_FALSE(IsUsableDirectoryPath("\\\\.\\C:"));
-    EXPECT_FALSE(IsUsableDirectoryPath("\\\\?\\C:\\dir"));
+}
+
+TEST(CopyRunDestination, PastedPathsLoseTheirQuotesAndBlanks) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"\"D:\\资料\"", "D:\\资料"},            // Explorer's "Copy as path"
+        {"  D:\\资料\t", "D:\\资料"},
+        {" \"D:\\带 空格\\源 \" ", "D:\\带 空格\\源"},
+        {"'\\\\pc\\share'", "\\\\pc\\share"},
+        {"D:\\a \"b\" c", "D:\\a \"b\" c"},     // quotes inside stay
+        {"\"D:\\资料", "\"D:\\资料"},            // no pair
+        {"\"", "\""},
+        {"\"\"", ""},
+        {"", ""},
+    };
+    for (const auto& [typed, clean] : rows) EXPECT_EQ(CleanDirectoryText(typed), clean) << typed;
+}
+
+// Every form of a folder that a user may write reaches the same files, as
+// source and as destination.
+TEST(CopyRunDestination, FolderFormsAllReachTheSameFolder) {
+    const auto slashed = [](std::string path) {
+        for (char& c : path) c = c == '\\' ? '/' : c;
+        return path;
+    };
+    const std::function<std::string(const std::string&)> forms[] = {
+        slashed,
+        [](const std::string& path) { return path + "\\"; },
+        [](const std::string& path) { return "\\\\?\\" + path; },
+        [](const std::string& path) { return path + "\\sub\\.."; },
+        [](const std::string& path) { return path + "\\.\\sub\\..\\\\"; },
+    };
+    for (const auto& form : forms) {
+        Sandbox box;
+        ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "alpha"));
+        ASSERT_TRUE(CreateDirectoryA(box.Src("sub").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(box.Dst("sub").c_str(), nullptr));
+        const std::string source = form(box.Src()), dest = form(box.Dst());
+        EXPECT_TRUE(DirectoryExists(source)) << source;
+        RecordingProgress progress;
+
+        const CopyRunResult result = RunCopy(source, dest, Overwrite(false), progress);
+
+        EXPECT_THAT(result.failures, IsEmpty()) << dest;
+        EXPECT_EQ(result.copied, 1) << dest;
+        EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "alpha") << dest;
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "sub")) << dest;
+        // What is shown joins the text as it stands.
+        EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + source + "\\a.txt")) << source;
+    }
 }
 
 }  // namespace

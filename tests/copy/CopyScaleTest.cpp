@@ -22,16 +22,9 @@ namespace {
 // "\\?\unix\" form (Wine's own) a new name costs far less. Elsewhere the path
 // stays as it is.
 std::string FastCreationPath(const std::string& dir) {
-    using UnixName = char*(CDECL*)(const WCHAR*);
-    const auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!unixName) return dir;
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, wide, MAX_PATH);
-    char* unix = unixName(wide);
-    if (!unix) return dir;
-    std::string path = "\\\\?\\unix" + std::string(unix);
-    HeapFree(GetProcessHeap(), 0, unix);
+    const std::string unix = UnixFileName(dir);
+    if (unix.empty()) return dir;
+    std::string path = "\\\\?\\unix" + unix;
     for (auto& c : path) c = c == '/' ? '\\' : c;
     return path;
 }

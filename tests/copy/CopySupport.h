@@ -36,18 +36,34 @@ public:
     std::string Dst() const { return root_ + "\\dst"; }
     std::string Src(const std::string& name) const { return JoinPath(Src(), name); }
     std::string Dst(const std::string& name) const { return JoinPath(Dst(), name); }
+    // Any name, in the form the wide calls take.
+    std::wstring Src(const std::wstring& name) const { return DirPath(Src()).PathOf(name); }
+    std::wstring Dst(const std::wstring& name) const { return DirPath(Dst()).PathOf(name); }
 
 private:
     std::string root_;
 };
 
-// Names in dir ("." and ".." left out), sorted.
+// Names in dir ("." and ".." left out) as the program shows them, sorted.
 inline std::vector<std::string> Names(const std::string& dir) {
     std::vector<std::string> names;
     DirEntry entry;
-    for (DirListing listing(dir); listing.Next(entry);) names.push_back(entry.name);
+    for (DirListing listing(dir); listing.Next(entry);) names.push_back(ShownName(entry.name));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Where Wine keeps a file on the Unix side; "" where the platform is no Wine.
+inline std::string UnixFileName(const std::string& path) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return std::string();
+    char* unix = unixName(WidenAnsi(path).c_str());
+    if (!unix) return std::string();
+    std::string name = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return name;
 }
 
 // Content that differs from byte to byte and from seed to seed.

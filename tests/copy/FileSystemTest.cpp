@@ -49,6 +49,16 @@ TEST(DirectoryTest, UncPathIsTakenAsItStands) {
     EXPECT_FALSE(DirectoryExists("\\\\zelvo-test-host\\share\\file"));
     EXPECT_FALSE(DirectoryExists("\\\\zelvo-test-host\\share\\missing"));
 
+    // Past MAX_PATH a share is reached through its \\?\UNC\ form.
+    Sandbox box;
+    const std::wstring longName(250, L'n');
+    ASSERT_TRUE(WriteFileBytes(box.Src(longName), "over the network"));
+    RecordingProgress progress;
+    const CopyRunResult result = RunCopy(box.Src(), "\\\\zelvo-test-host\\share\\dir", Overwrite(false), progress);
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 1);
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\UNC\\zelvo-test-host\\share\\dir\\" + longName), "over the network");
+
     RemoveTree(computer);
     if (madeUnc) RemoveDirectoryA(unc.c_str());
 }
@@ -108,46 +118,84 @@ TEST(Listing, GivesEveryEntryButDotsInThePlatformsOrder) {
     DirEntry entry;
     DirListing listing(box.Src());
     while (listing.Next(entry)) {
-        listed.push_back(entry.name);
-        if (entry.name == "plain.txt") {
+        const std::string name = ShownName(entry.name);
+        listed.push_back(name);
+        if (name == "plain.txt") {
             EXPECT_EQ(entry.size, 5u);
         }
-        if (entry.name == "hidden") {
+        if (name == "hidden") {
             EXPECT_TRUE(entry.attributes & FILE_ATTRIBUTE_HIDDEN);
         }
-        EXPECT_EQ(entry.IsDirectory(), entry.name == "sub") << entry.name;
+        EXPECT_EQ(entry.IsDirectory(), name == "sub") << name;
     }
     EXPECT_EQ(listed, platform);
     EXPECT_EQ(listed.size(), 6u);
     EXPECT_FALSE(listing.Next(entry));  // stays at its end
+    EXPECT_EQ(listing.Error(), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// The seam the run's tests use to make a listing break off as a share that
+// drops does; the listing tells the error after the entries it gave.
+TEST(Listing, ThatBreaksOffTellsItsError) {
+    Sandbox box;
+    for (const char* name : {"1", "2", "3"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), ""));
+    DirEntry entry;
+    DirListing listing(DirPath(box.Src()), [](std::size_t listed) {
+        return listed == 2 ? static_cast<DWORD>(ERROR_NETNAME_DELETED) : static_cast<DWORD>(ERROR_SUCCESS);
+    });
+    int got = 0;
+    while (listing.Next(entry)) ++got;
+    EXPECT_EQ(got, 2);
+    EXPECT_EQ(listing.Error(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+    // The platform's reason, on one line; a number where it has none.
+    const std::string reason = SystemErrorText(ERROR_NETNAME_DELETED);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos) << reason;
+    EXPECT_EQ(SystemErrorText(0x20001234u), "error 536875572");
 }
 
 TEST(Listing, ThatCannotStartYieldsNothing) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("file"), "x"));
     DirEntry entry;
-    EXPECT_FALSE(DirListing(box.Src("missing")).Next(entry));
-    EXPECT_FALSE(DirListing(box.Src("file")).Next(entry));
-    EXPECT_FALSE(DirListing(box.Dst()).Next(entry));  // empty: only "." and ".."
+    for (const std::string& dir : {box.Src("missing"), box.Src("file"), box.Dst()}) {
+        DirListing listing(dir);
+        EXPECT_FALSE(listing.Next(entry)) << dir;
+    }
+    // A directory that is not there, or that is empty (only "." and ".."), is no failure.
+    for (const std::string& dir : {box.Src("missing"), box.Dst()}) {
+        DirListing listing(dir);
+        EXPECT_FALSE(listing.Next(entry));
+        EXPECT_EQ(listing.Error(), static_cast<DWORD>(ERROR_SUCCESS)) << dir;
+    }
 }
 
-TEST(Listing, FileExistsByListingCountsFilesOfEveryKindButNoDirectory) {
+TEST(Listing, FindExactFindsEntriesOfEveryKindAndTheNameItMatched) {
     Sandbox box;
-    for (const char* name : {"plain", "hidden", "system", "ab"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), ""));
+    for (const char* name : {"plain", "hidden", "system", "ab", "longfilename.txt"}) {
+        ASSERT_TRUE(WriteFileBytes(box.Src(name), ""));
+    }
     SetFileAttributesA(box.Src("hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
     SetFileAttributesA(box.Src("system").c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
     ASSERT_TRUE(CreateDirectoryA(box.Src("dir").c_str(), nullptr));
 
-    EXPECT_TRUE(FileExistsByListing(box.Src("plain")));
-    EXPECT_TRUE(FileExistsByListing(box.Src("PLAIN")));
-    EXPECT_TRUE(FileExistsByListing(box.Src("hidden")));
-    EXPECT_TRUE(FileExistsByListing(box.Src("system")));
-    EXPECT_FALSE(FileExistsByListing(box.Src("dir")));
-    EXPECT_FALSE(FileExistsByListing(box.Src("missing")));
+    EXPECT_EQ(FindExact(box.Src(L"PLAIN")).name, L"plain");
+    EXPECT_TRUE(FindExact(box.Src(L"hidden")).attributes & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(FindExact(box.Src(L"system")).found);
+    EXPECT_TRUE(FindExact(box.Src(L"dir")).IsDirectory());
+    EXPECT_FALSE(FindExact(box.Src(L"missing")).found);
     // Wildcards would list other names; they never make an exact path.
-    EXPECT_FALSE(FileExistsByListing(box.Src("a?")));
-    EXPECT_FALSE(FileExistsByListing(box.Src("a*")));
-    EXPECT_FALSE(FileExistsByListing(box.Src("missing\\plain")));
+    EXPECT_FALSE(FindExact(box.Src(L"a?")).found);
+    EXPECT_FALSE(FindExact(box.Src(L"a*")).found);
+    EXPECT_FALSE(FindExact(box.Src(L"missing\\plain")).found);
+    // The 8.3 alias reaches the long name, which the look-up tells.
+    WCHAR alias[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(box.Src(L"longfilename.txt").c_str(), alias, MAX_PATH), 0u);
+    const std::wstring aliasName = std::wstring(alias).substr(std::wstring(alias).rfind(L'\\') + 1);
+    ASSERT_NE(aliasName, L"longfilename.txt");
+    EXPECT_EQ(FindExact(alias).name, L"longfilename.txt");
+    EXPECT_FALSE(SameName(aliasName, L"longfilename.txt"));
+    EXPECT_TRUE(SameName(L"LongFileName.TXT", L"longfilename.txt"));
 }
 
 template <typename Error, typename Action>
@@ -163,26 +211,40 @@ std::string FailureText(Action action) {
 TEST(Streams, FailuresCarryTheProgramsTexts) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("five"), "12345"));
-    const std::string missing = box.Src("missing.txt");
-    const std::string noFolder = box.Root() + "\nofolder\new.txt";
+    const std::string noFolder = box.Root() + "\\nofolder\\new.txt";
 
-    EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(missing); }), "Cannot open file " + missing);
-    EXPECT_EQ(FailureText<FileCreateError>([&] { FileStream::Create(noFolder); }), "Cannot create file " + noFolder);
+    EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(box.Src(L"missing.txt"), "shown"); }),
+              "Cannot open file shown");
+    EXPECT_EQ(FailureText<FileCreateError>([&] { FileStream::Create(WidenAnsi(noFolder), noFolder); }),
+              "Cannot create file " + noFolder);
     {
-        FileStream held = FileStream::OpenRead(box.Src("five"));
-        // No sharing: a second opener is refused while the first holds the file.
-        EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(box.Src("five")); }),
-                  "Cannot open file " + box.Src("five"));
+        FileStream held = FileStream::OpenRead(box.Src(L"five"), "five");
+        // Sharing reading only: another reader may open the file, a writer may not.
+        EXPECT_NO_THROW(FileStream::OpenRead(box.Src(L"five"), "five"));
+        EXPECT_EQ(CreateFileW(box.Src(L"five").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
         char buffer[8];
-        held.ReadBuffer(buffer, 3);
+        held.ReadBuffer(buffer, 3, "five");
         EXPECT_EQ(std::string(buffer, 3), "123");
-        EXPECT_EQ(FailureText<StreamReadError>([&] { held.ReadBuffer(buffer, 3); }), "Stream read error");
+        // A file that ends before its size has been read changed under the copy.
+        EXPECT_EQ(FailureText<FileChangedError>([&] { held.ReadBuffer(buffer, 3, "shown five"); }),
+                  "File changed while it was copied shown five");
         EXPECT_EQ(FailureText<StreamWriteError>([&] { held.WriteBuffer("x", 1); }), "Stream write error");
         EXPECT_EQ(held.Size(), 5u);
     }
-    std::string path;
+    {
+        // A writer, even one that shares everything, keeps the copy from opening the file.
+        const HANDLE writer = CreateFileW(box.Src(L"five").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(box.Src(L"five"), "five"); }),
+                  "Cannot open file five");
+        CloseHandle(writer);
+    }
+    std::wstring path;
     EXPECT_EQ(FailureText<FileCreateError>(
-                  [&] { FileStream::CreateTemporary(box.Root() + "\nofolder", "new.txt", noFolder, path); }),
+                  [&] { FileStream::CreateTemporary(DirPath(box.Root() + "\\nofolder"), {}, noFolder, path); }),
               "Cannot create file " + noFolder);
     EXPECT_TRUE(path.empty());
 }
@@ -192,7 +254,7 @@ TEST(Streams, CreateReplacesAndTruncatesWithNormalAttributes) {
     const std::string path = box.Src("f");
     ASSERT_TRUE(WriteFileBytes(path, "long old content"));
     {
-        FileStream stream = FileStream::Create(path);
+        FileStream stream = FileStream::Create(WidenAnsi(path), path);
         stream.WriteBuffer("new", 3);
         stream.Close();
         stream.Close();  // a second close is harmless
@@ -203,26 +265,26 @@ TEST(Streams, CreateReplacesAndTruncatesWithNormalAttributes) {
 TEST(Streams, TemporaryFilesGetFreshNamesOfTheirOwn) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Dst("keep.txt"), "user data"));
-    std::set<std::string> paths;
+    const std::wstring dst = WidenAnsi(box.Dst()) + L"\\";
+    std::set<std::wstring> names;
     std::vector<FileStream> open;
     for (int i = 0; i < 20; ++i) {
-        std::string path;
-        open.push_back(FileStream::CreateTemporary(box.Dst(), "keep.txt", box.Dst("keep.txt"), path));
+        std::wstring path;
+        open.push_back(FileStream::CreateTemporary(DirPath(box.Dst()), {}, box.Dst("keep.txt"), path));
         open.back().WriteBuffer("t", 1);
-        EXPECT_EQ(DirectoryPart(path), box.Dst() + "\\") << path;
+        ASSERT_EQ(path.substr(0, dst.size()), dst);
         // The leftover sweep finds exactly what the generator makes.
-        EXPECT_TRUE(IsTemporaryName(path.substr(box.Dst().size() + 1))) << path;
-        paths.insert(path);
+        EXPECT_TRUE(IsTemporaryName(path.substr(dst.size())));
+        names.insert(path.substr(dst.size()));
     }
-    EXPECT_EQ(paths.size(), 20u);
+    EXPECT_EQ(names.size(), 20u);
     EXPECT_EQ(ReadFileBytes(box.Dst("keep.txt")), "user data");
     EXPECT_EQ(Names(box.Dst()).size(), 21u);
-
-    const std::string dir = CreateTemporaryDirectory(box.Dst());
-    EXPECT_TRUE(DirectoryExists(dir));
-    EXPECT_TRUE(IsTemporaryName(dir.substr(box.Dst().size() + 1))) << dir;
-    EXPECT_NE(dir, CreateTemporaryDirectory(box.Dst()));
-    EXPECT_EQ(CreateTemporaryDirectory(box.Root() + "\nofolder"), "");
+    const std::wstring dir = CreateTemporaryDirectory(DirPath(box.Dst()), {});
+    EXPECT_TRUE(DirectoryExists(box.Dst(ShownName(dir))));
+    EXPECT_TRUE(IsTemporaryName(dir));
+    EXPECT_NE(dir, CreateTemporaryDirectory(DirPath(box.Dst()), {}));
+    EXPECT_EQ(CreateTemporaryDirectory(DirPath(box.Root() + "\\nofolder"), {}), L"");
 }
 
 TEST(Streams, TemporaryNamesAreExactlyOursAndNothingLikeThem) {
@@ -239,24 +301,25 @@ TEST(Streams, TemporaryNamesAreExactlyOursAndNothingLikeThem) {
 TEST(HeldDirectory, CannotBeRemovedOrRenamedButItsFilesCanChange) {
     Sandbox box;
     const std::string dir = box.Dst("held");
+    const std::wstring wideDir = WidenAnsi(dir);
     const std::string file = dir + "\\inside.txt";
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
     {
-        const FileHandle hold = HoldDirectory(dir);
+        const FileHandle hold = HoldDirectory(wideDir);
         ASSERT_TRUE(hold.Valid()) << GetLastError();
-        EXPECT_FALSE(RemoveEmptyDirectory(dir));
+        EXPECT_FALSE(RemoveEmptyDirectory(wideDir));
         EXPECT_FALSE(MoveFileA(dir.c_str(), box.Dst("moved").c_str()));
         EXPECT_TRUE(DirectoryExists(dir));
         EXPECT_TRUE(WriteFileBytes(file, "x"));
-        EXPECT_TRUE(MoveIntoPlace(file, box.Dst("out.txt"), false));
+        EXPECT_TRUE(MoveIntoPlace(WidenAnsi(file), box.Dst(L"out.txt"), false));
         EXPECT_TRUE(WriteFileBytes(file, "y"));
-        EXPECT_TRUE(RemoveFile(file));
+        EXPECT_TRUE(RemoveFile(WidenAnsi(file)));
         // Listing it stays possible.
         DirEntry entry;
         EXPECT_FALSE(DirListing(dir).Next(entry));
     }
-    EXPECT_TRUE(RemoveEmptyDirectory(dir));
-    EXPECT_FALSE(HoldDirectory(dir).Valid());
+    EXPECT_TRUE(RemoveEmptyDirectory(wideDir));
+    EXPECT_FALSE(HoldDirectory(wideDir).Valid());
 }
 
 }  // namespace

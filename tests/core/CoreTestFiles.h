@@ -11,10 +11,7 @@
 
 namespace zelvo::test {
 
-// False when the file cannot be created or not all of `content` went in.
-inline bool WriteFileBytes(const std::string& path, const std::string& content, DWORD flags = 0) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+inline bool WriteToFile(HANDLE file, const std::string& content) {
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const bool ok = content.empty() ||
@@ -24,10 +21,21 @@ inline bool WriteFileBytes(const std::string& path, const std::string& content, 
     return ok;
 }
 
-// The whole content, or "<missing>" when the file cannot be opened.
-inline std::string ReadFileBytes(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+// False when the file cannot be created or not all of `content` went in.
+inline bool WriteFileBytes(const std::string& path, const std::string& content, DWORD flags = 0) {
+    return WriteToFile(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | flags, nullptr),
+                       content);
+}
+
+// The same for a path in the form the wide calls take (any name, \\?\ paths).
+inline bool WriteFileBytes(const std::wstring& path, const std::string& content, DWORD flags = 0) {
+    return WriteToFile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | flags, nullptr),
+                       content);
+}
+
+inline std::string ReadAll(HANDLE file) {
     if (file == INVALID_HANDLE_VALUE) return "<missing>";
     std::string content;
     char buffer[65536];
@@ -37,9 +45,22 @@ inline std::string ReadFileBytes(const std::string& path) {
     return content;
 }
 
-// Removes a directory with everything in it, attributes cleared first. Wide,
-// so that names outside the code page go too.
+// The whole content, or "<missing>" when the file cannot be opened.
+inline std::string ReadFileBytes(const std::string& path) {
+    return ReadAll(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+}
+
+inline std::string ReadFileBytes(const std::wstring& path) {
+    return ReadAll(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+}
+
+// Removes a directory with everything in it, attributes cleared first. Wide
+// and in the \\?\ form, so that names outside the code page, paths past
+// MAX_PATH and names ending in a dot go too.
 inline void RemoveTree(const std::wstring& dir) {
+    if (dir.size() > 2 && dir[1] == L':') return RemoveTree(L"\\\\?\\" + dir);
     WIN32_FIND_DATAW data;
     HANDLE find = ::FindFirstFileW((dir + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {

@@ -123,15 +123,20 @@ TEST_F(SettingsTest, EmptySourceSavesEmptyAndReloadsTheDefault) {
     EXPECT_EQ(loaded.destinationDir, "e:\\backup");
 }
 
-TEST_F(SettingsTest, PathsWithSurroundingBlanksOrQuotesSurviveAReload) {
+// A path pasted with its quotes ("Copy as path") or blanks is saved as the
+// folder it names, not protected in a second pair of quotes.
+TEST_F(SettingsTest, PathsAreSavedWithoutSurroundingBlanksOrQuotes) {
     const std::string path = folder.NewFile("paths");
     SettingsState state;
     state.sourceDir = " d:\\with blank ";
     state.destinationDir = "\"\\\\pc\\share\\quoted\"";
     Save(path, state);
+    const std::string text = ReadFileBytes(path);
+    EXPECT_NE(text.find("SourceDir=d:\\with blank\r\nDestinationDir=\\\\pc\\share\\quoted\r\n"), std::string::npos)
+        << text;
     const SettingsState loaded = Load(path);
-    EXPECT_EQ(loaded.sourceDir, state.sourceDir);
-    EXPECT_EQ(loaded.destinationDir, state.destinationDir);
+    EXPECT_EQ(loaded.sourceDir, "d:\\with blank");
+    EXPECT_EQ(loaded.destinationDir, "\\\\pc\\share\\quoted");
 }
 
 TEST_F(SettingsTest, BadDayTimeStopsTheLoadAtThatSlot) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace zelvo::e2e {
 
@@ -92,6 +93,56 @@ private:
     HANDLE process_;
     void* address_;
     std::size_t size_;
+};
+
+// Another process (tests/e2e/holder) that holds a file open, reading as a
+// viewer does or writing, for as long as this object lives.
+class HeldByAnotherProcess {
+public:
+    enum class Access { Read, Write };
+
+    HeldByAnotherProcess(const std::wstring& file, Access access) {
+        const char* holder = std::getenv("ZELVO_FILE_HOLDER");
+        EXPECT_NE(holder, nullptr) << "ZELVO_FILE_HOLDER is not set";
+        if (!holder) return;
+        static int serial = 0;
+        const std::wstring event =
+            L"zelvo-holder-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+        ready_ = ::CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        std::wstring exe(MAX_PATH, L'\0');
+        exe.resize(static_cast<std::size_t>(::MultiByteToWideChar(
+            CP_ACP, 0, WindowsPath(holder).c_str(), -1, exe.data(), static_cast<int>(exe.size())) - 1));
+        std::wstring command = L"\"" + exe + L"\" " + (access == Access::Read ? L"read" : L"write") + L" \"" +
+                               file + L"\" " + event;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process_)) {
+            const HANDLE waits[] = {ready_, process_.hProcess};
+            held_ = ::WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+        }
+    }
+    ~HeldByAnotherProcess() { Release(); }
+    HeldByAnotherProcess(const HeldByAnotherProcess&) = delete;
+    HeldByAnotherProcess& operator=(const HeldByAnotherProcess&) = delete;
+
+    bool Held() const { return held_; }
+    void Release() {
+        if (process_.hProcess) {
+            ::TerminateProcess(process_.hProcess, 0);
+            ::WaitForSingleObject(process_.hProcess, 5000);
+            ::CloseHandle(process_.hProcess);
+            ::CloseHandle(process_.hThread);
+            process_ = PROCESS_INFORMATION{};
+        }
+        if (ready_) ::CloseHandle(std::exchange(ready_, nullptr));
+        held_ = false;
+    }
+
+private:
+    HANDLE ready_ = nullptr;
+    PROCESS_INFORMATION process_{};
+    bool held_ = false;
 };
 
 class ProgramTest : public ::testing::Test {

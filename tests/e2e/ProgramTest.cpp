@@ -2,8 +2,10 @@
 // driven from outside through window messages, as a user's clicks would.
 #include "Backup.h"
 #include "Main.h"
+#include "core/Paths.h"
 #include "core/ProfileFile.h"
 #include "e2e/ProgramDriver.h"
+#include "platform/InformationBox.h"
 #include "windows/RunValueGuard.h"
 
 #include <windows.h>
@@ -99,6 +101,97 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     EXPECT_TRUE(WaitFor([&] { return FindOwn("#32770", kApplicationTitle) == nullptr; }, 5000));
     lock.Release();
     hold.Release();
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+// The files of a new user's source: names the code page holds not at all
+// or only as a look-alike, a document open in a viewer, a log being written.
+TEST_F(ProgramTest, EveryNameIsBackedUpAndOnlyAWriterKeepsAFileBack) {
+    ASSERT_NE((Start(), main), nullptr);
+    const DirPath from(source), into(dest);
+    const std::wstring names[] = {L"\u62a5\u544a\U0001F600.txt", L"\ud55c\uad6d\uc5b4.txt", L"M\u00fcller \u00f6.txt",
+                                  L"a\u2022b.txt",  L"p\u00e2te.txt", L"pate.txt", L"viewed.pdf", L"\u4e2d\u6587.txt",
+                                  L"price\u20ac.txt", std::wstring(200, L'x') + L".txt"};
+    for (const auto& name : names) ASSERT_TRUE(WriteFileBytes(from.PathOf(name), "content of " + ShownName(name)));
+    ASSERT_TRUE(WriteFileBytes(from.PathOf(L"writing.log"), "being written"));
+    e2e::HeldByAnotherProcess viewer(from.PathOf(L"viewed.pdf"), e2e::HeldByAnotherProcess::Access::Read);
+    e2e::HeldByAnotherProcess writer(from.PathOf(L"writing.log"), e2e::HeldByAnotherProcess::Access::Write);
+    ASSERT_TRUE(viewer.Held() && writer.Held());
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+
+    const HWND box = WaitForErrorBox(10000);
+    ASSERT_NE(box, nullptr) << "no error box";
+    EXPECT_EQ(e2e::BoxMessage(box), "Cannot open file " + source + "\\writing.log.");
+    for (const auto& name : names) {
+        EXPECT_EQ(ReadFileBytes(into.PathOf(name)), "content of " + ShownName(name)) << ShownName(name);
+    }
+    EXPECT_EQ(ScratchDir::List(dest).size(), 10u);
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return FindOwn("#32770", kApplicationTitle) == nullptr; }, 5000));
+    viewer.Release();
+    writer.Release();
+
+    // The next run finds each copy under its exact name; the log is finished
+    // once the run's box would have come.
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 2);
+    const std::string log = folder + "\\Backup.log";
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(log).find("跳过: 10 个") != std::string::npos; }, 10000))
+        << ReadFileBytes(log);
+    EXPECT_NE(ReadFileBytes(log).find("    复制: 1 个文件, 13 字节\r\n    跳过: 10 个"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(into.PathOf(L"writing.log")), "being written");
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+// A destination of 240 characters, whose temporary names would pass
+// MAX_PATH, and a source name that makes its path 300 characters long.
+TEST_F(ProgramTest, LongDestinationAndLongNamesAreBackedUp) {
+    ASSERT_NE((Start(), main), nullptr);
+    dest = folder + "\\" + std::string(239 - folder.size(), 'd');
+    const std::size_t sourceLength = WidenAnsi(source).size();
+    ASSERT_LE(300 - sourceLength - 1, 255u) << "the scratch folder's path is too long for a name of 300";
+    const std::wstring longName = std::wstring(300 - sourceLength - 1 - 4, L'n') + L".txt";
+    const DirPath from(source), into(dest);
+    ASSERT_EQ(from.PathOf(longName).size(), 300u + 4);  // with its \\?\ form
+    ASSERT_TRUE(WriteFileBytes(from.PathOf(longName), "long name"));
+    ASSERT_TRUE(WriteFileBytes(from.PathOf(L"a.txt"), "alpha"));
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(folder + "\\Backup.log").find("备份结束") != std::string::npos; },
+                        10000));
+    EXPECT_EQ(ReadFileBytes(into.PathOf(L"a.txt")), "alpha");
+    EXPECT_EQ(ReadFileBytes(into.PathOf(longName)), "long name");
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("    复制: 2 个文件, 14 字节\r\n"), std::string::npos);
+    EXPECT_EQ(FindOwn("#32770", kApplicationTitle), nullptr);
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+// Folders as users write them: with forward slashes, or pasted from
+// Explorer's "Copy as path" with quotes (and a blank) around them.
+TEST_F(ProgramTest, SlashedAndQuotedFoldersBackUpAndSaveWithoutTheQuotes) {
+    ASSERT_NE((Start(), main), nullptr);
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    std::string slashed = dest;
+    for (char& c : slashed) c = c == '\\' ? '/' : c;
+    const std::string quoted = " \"" + source + "\"";
+    ::SendMessageA(Control(TMainForm::kSourceEditId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(quoted.c_str()));
+    ::SendMessageA(Control(TMainForm::kDesEditId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(slashed.c_str()));
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
+
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\a.txt") == "alpha"; }, 10000)) << "no copy";
+    EXPECT_EQ(FindOwn(ui::InformationBox::kClassName), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(folder + "\\Backup.log").find("备份结束") != std::string::npos; },
+                        5000));
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("    源目录: " + source + "\r\n    目的目录: " + slashed),
+              std::string::npos);
+    Press(TMainForm::kSaveBitBtnId);
+    const std::string saved = ReadFileBytes(SettingsFile());
+    EXPECT_NE(saved.find("\r\nSourceDir=" + source + "\r\nDestinationDir=" + slashed + "\r\n"), std::string::npos)
+        << saved;
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
 }

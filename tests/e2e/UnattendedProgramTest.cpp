@@ -292,6 +292,8 @@ TEST_F(UnattendedProgramTest, TheNextRunSweepsAKilledRunsLeftoversAndNothingElse
     WriteFileBytes(usersFolder + "\\notes.txt", "a user's notes");
     ASSERT_NE((Start(), main), nullptr);
     WriteFileBytes(source + "\\a.txt", "alpha");
+    // A user's file that happens to look like ours is backed up like any other.
+    WriteFileBytes(source + "\\~zlv0badf00d.tmp", "a user's look-alike");
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
     ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\a.txt") == "alpha"; }, 10000));
@@ -302,8 +304,18 @@ TEST_F(UnattendedProgramTest, TheNextRunSweepsAKilledRunsLeftoversAndNothingElse
     EXPECT_EQ(ReadFileBytes(usersFolder + "\\notes.txt"), "a user's notes");
     std::vector<std::string> names = test::ScratchDir::List(dest);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "~zlv0000ffff.tmp", "~zlv0123abcd.tmp.bak"}));
+    const std::vector<std::string> expected{"a.txt", "~zlv0000ffff.tmp", "~zlv0123abcd.tmp.bak", "~zlv0badf00d.tmp"};
+    EXPECT_EQ(names, expected);
     EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("清除:"), std::string::npos);
+
+    // The next run's sweep takes the backup of the look-alike for no leftover.
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return Count(ReadFileBytes(folder + "\\Backup.log"), "备份结束") == 2; }, 10000));
+    EXPECT_EQ(ReadFileBytes(dest + "\\~zlv0badf00d.tmp"), "a user's look-alike");
+    names = test::ScratchDir::List(dest);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(Count(ReadFileBytes(folder + "\\Backup.log"), "清除:"), 1u);
     CloseProgram();
 }
 

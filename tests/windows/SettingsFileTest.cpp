@@ -121,7 +121,8 @@ TEST_F(SettingsFileTest, SaveWritesWhatTheControlsShowAndTheNextStartShowsIt) {
     auto form = StartWith(kEditedFile);
     form->SaveBitBtn.Click();
     EXPECT_TRUE(reporter.errors.empty());
-    EXPECT_EQ(Key(kAppSection, kSourceDirKey), " d:\\带 空格\\源 ");
+    // The blanks that the hand-written quotes kept are no part of a folder.
+    EXPECT_EQ(Key(kAppSection, kSourceDirKey), "d:\\带 空格\\源");
     EXPECT_EQ(Key(kAppSection, kOverWriteFileKey), "0");
     EXPECT_EQ(Key(kAppSection, kAutoRunKey), "0");
     EXPECT_EQ(Key(kDaySection, "UserTime1"), "1");
@@ -138,7 +139,7 @@ TEST_F(SettingsFileTest, SaveWritesWhatTheControlsShowAndTheNextStartShowsIt) {
     form.reset();
     clock.Set({test::At(18, 0, 0)});
     const auto next = Start();
-    EXPECT_EQ(next->SourceEdit.Text(), saved.sourceDir);
+    EXPECT_EQ(next->SourceEdit.Text(), "d:\\带 空格\\源");
     EXPECT_EQ(next->DesEdit.Text(), saved.destinationDir);
     EXPECT_FALSE(next->OverWriteCheckBox.Checked());
     EXPECT_FALSE(next->AutoRunCheckBox.Checked());
