@@ -169,7 +169,7 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const
         if (faults && faults->FailWrite(destFile, done)) throw StreamWriteError(kStreamWriteErrorText);
         dest.WriteBuffer(buffer.get(), chunk);
         done += chunk;
-        progress.KeepAlive();
+        progress.BetweenBuffers(dest);
     }
 }
 
@@ -247,6 +247,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
         return result;
     }
 
+    progress.Track(result);
     Destination destination(destPath);
     result.leftoversRemoved = destination.RemoveLeftovers();
     DirEntry entry;
@@ -274,6 +275,10 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             ++result.copied;
         } catch (const Failure& failure) {
             result.failures.emplace_back(failure.what());
+        } catch (const RunCutOff&) {
+            // The temporary file went with the unwinding; the rest is not reached.
+            result.cutOff = true;
+            return result;
         }
     }
     progress.SetPosition(kProgressMax);

@@ -192,7 +192,8 @@ FileStream FileStream::CreateTemporary(const std::string& dir, const std::string
                                        const std::string& reportAs, std::string& path) {
     FileHandle handle;
     const bool made = MakeUniquelyNamed(dir, avoid, path, [&handle](const std::string& candidate) {
-        handle.Reset(OpenFile(candidate, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+        // DELETE, so that DeleteOnClose can mark it when the run must end at once.
+        handle.Reset(OpenFile(candidate, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         return handle.Valid();
     });
     if (!made) throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
@@ -231,6 +232,11 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
 
 void FileStream::Flush() {
     if (!FlushFileBuffers(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
+}
+
+bool FileStream::DeleteOnClose() noexcept {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 void FileStream::Close() {
