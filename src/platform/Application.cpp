@@ -40,8 +40,14 @@ std::vector<HWND> ThreadWindows() {
 }
 
 TaskWindowsDisabled::TaskWindowsDisabled(HWND except) {
+    // The application window and the main form are disabled also while the
+    // program sits in the tray: a restore must bring them back behind the
+    // modal window, not in front of it and usable.
+    const Application& app = Application::Instance();
+    const HWND main = app.MainForm() ? app.MainForm()->Handle() : nullptr;
     for (HWND hwnd : ThreadWindows()) {
-        if (hwnd != except && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
+        const bool restorable = hwnd == app.Handle() || hwnd == main;
+        if (hwnd != except && (::IsWindowVisible(hwnd) || restorable) && ::IsWindowEnabled(hwnd)) {
             ::EnableWindow(hwnd, FALSE);
             disabled_.push_back(hwnd);
         }
@@ -53,6 +59,22 @@ void TaskWindowsDisabled::Enable() {
         if (::IsWindow(hwnd)) ::EnableWindow(hwnd, TRUE);
     }
     disabled_.clear();
+}
+
+void CancelLabelEdits() {
+    for (HWND window : ThreadWindows()) {
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM) -> BOOL {
+                char name[32] = {};
+                ::GetClassNameA(child, name, sizeof name);
+                if (::lstrcmpiA(name, WC_TREEVIEWA) == 0 && TreeView_GetEditControl(child)) {
+                    TreeView_EndEditLabelNow(child, TRUE);
+                }
+                return TRUE;
+            },
+            0);
+    }
 }
 
 Application& Application::Instance() {
@@ -179,6 +201,18 @@ void Application::ActivateLastPopup() {
     HWND target = activeBeforeMinimize_;
     if (!CanActivate(target)) target = ::GetLastActivePopup(hwnd_);
     if (!CanActivate(target) || target == hwnd_) target = mainForm_ ? mainForm_->Handle() : nullptr;
+    if (!CanActivate(target)) {
+        // A modal window keeps the others disabled, and was perhaps never
+        // active (it opened while the program sat in the tray): the topmost
+        // window of ours that can be activated is that one.
+        target = nullptr;
+        for (HWND hwnd : ThreadWindows()) {
+            if (hwnd != hwnd_ && CanActivate(hwnd) && OwnedBy(hwnd, hwnd_)) {
+                target = hwnd;
+                break;
+            }
+        }
+    }
     if (CanActivate(target)) ::SetForegroundWindow(target);
 }
 
