@@ -13,9 +13,13 @@
 // PEAKFILE [--no-flush]), like xcopy, so both times include a process start
 // and the peak working set read in that process belongs to the engine's run
 // alone. --no-flush leaves out the flush before each replacement, to show
-// what that flush costs.
+// what that flush costs. The same run through the program's own progress
+// dialog (copybench.exe --dialog SRC DST PEAKFILE, a window process) is timed
+// beside it on the small files, to show what the dialog adds.
+#include "Backup.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
+#include "platform/Application.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -157,19 +161,46 @@ void Prepare(const Options& options, const std::string& small, const std::string
     }
 }
 
-// The child side of an engine run: copies, then writes its peak working set
-// (bytes) to the file named by peakFile.
+// What a child writes to the file named by peakFile: its peak working set
+// (bytes) and the seconds its run took inside the process.
+void WriteChildReport(const std::string& peakFile, double seconds) {
+    const std::string report = std::to_string(PeakWorkingSet()) + " " + std::to_string(seconds);
+    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// The child side of an engine run: copies, then reports.
 int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile, bool flush) {
     Quiet quiet;
     NoFlush noFlush;
+    const double start = Now();
     const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet, flush ? nullptr : &noFlush);
+    const double seconds = Now() - start;
     if (result.refused) Die("engine refused " + dest);
     if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
-    const std::string peak = std::to_string(PeakWorkingSet());
-    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, peak.data(), static_cast<DWORD>(peak.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteChildReport(peakFile, seconds);
+    return 0;
+}
+
+// The child side of a run through the progress dialog as the scheduler shows
+// it: created, shown modally, the run in its first tick. With no main window
+// the overwrite switch reads off, which into an empty destination changes nothing.
+int DialogChild(const std::string& source, const std::string& dest, const std::string& peakFile) {
+    zelvo::ui::Application& app = zelvo::ui::Application::Instance();
+    app.SetTitle("copybench");
+    app.Initialize();
+    const double start = Now();
+    zelvo::TBackupForm dialog;
+    dialog.SourcePath = source;
+    dialog.DestPath = dest;
+    dialog.ShowModal();
+    const double seconds = Now() - start;
+    const zelvo::CopyRunResult& result = dialog.Outcome.result;
+    if (!dialog.Outcome.ran || result.refused) Die("dialog made no run into " + dest);
+    if (!result.failures.empty()) Die("dialog run failed: " + result.failures.front());
+    WriteChildReport(peakFile, seconds);
     return 0;
 }
 
@@ -207,6 +238,7 @@ std::string PeakFile() {
 }
 
 std::uint64_t g_enginePeak = 0;  // highest peak working set of the engine processes
+double g_childSeconds = 0;       // the run's own time, as the last child reported it
 
 void StartEngine(const std::string& source, const std::string& dest, const char* extra) {
     char self[MAX_PATH];
@@ -222,14 +254,24 @@ void RunEngineNoFlush(const std::string& source, const std::string& dest) {
     StartEngine(source, dest, " --no-flush");
 }
 
-void ReadEnginePeak() {
+void RunDialog(const std::string& source, const std::string& dest) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    RunProcess(Quote(self) + " --dialog " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()));
+}
+
+// Reads a child's report; the peak counts toward the engine's unless it was the dialog's.
+void ReadChildReport(bool engine) {
     HANDLE file = CreateFileA(PeakFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char text[32] = {};
+    char text[64] = {};
     DWORD got = 0;
     ReadFile(file, text, sizeof text - 1, &got, nullptr);
     CloseHandle(file);
     DeleteFileA(PeakFile().c_str());
-    g_enginePeak = std::max<std::uint64_t>(g_enginePeak, std::strtoull(text, nullptr, 10));
+    char* end = nullptr;
+    const std::uint64_t peak = std::strtoull(text, &end, 10);
+    g_childSeconds = std::strtod(end, nullptr);
+    if (engine) g_enginePeak = std::max<std::uint64_t>(g_enginePeak, peak);
 }
 
 // Flushes every file of dir to disk.
@@ -265,6 +307,7 @@ using Copier = void (*)(const std::string&, const std::string&);
 struct Timing {
     double best = 0;
     double median = 0;
+    double bestInside = 0;  // a child's run without its process start (0 for others)
 };
 
 enum class Into { Empty, Full };
@@ -272,6 +315,7 @@ enum class Into { Empty, Full };
 Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
     const Tally expected = Count(source);
     std::vector<double> times;
+    std::vector<double> inside;
     RemoveTree(dest);
     if (into == Into::Full) {
         MakeDirectory(dest);
@@ -284,14 +328,18 @@ Timing Measure(Copier copier, const std::string& source, const std::string& dest
         const double start = Now();
         copier(source, dest);
         times.push_back(Now() - start);
-        if (copier == RunEngine || copier == RunEngineNoFlush) ReadEnginePeak();
+        if (copier == RunEngine || copier == RunEngineNoFlush || copier == RunDialog) {
+            ReadChildReport(copier != RunDialog);
+            inside.push_back(g_childSeconds);
+        }
         const Tally got = Count(dest);
         if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
         if (into == Into::Empty) RemoveTree(dest);
     }
     RemoveTree(dest);
     std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
+    std::sort(inside.begin(), inside.end());
+    return {times.front(), times[times.size() / 2], inside.empty() ? 0 : inside.front()};
 }
 
 void PrintTiming(const char* what, const Timing& timing) {
@@ -345,6 +393,7 @@ int main(int argc, char** argv) {
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--engine") == 0) {
         return EngineChild(argv[2], argv[3], argv[4], argc == 5 || std::strcmp(argv[5], "--no-flush") != 0);
     }
+    if (argc == 5 && std::strcmp(argv[1], "--dialog") == 0) return DialogChild(argv[2], argv[3], argv[4]);
     const Options options = ParseArguments(argc, argv);
     const std::string small = JoinPath(options.dir, "small");
     const std::string large = JoinPath(options.dir, "large");
@@ -355,6 +404,7 @@ int main(int argc, char** argv) {
 
     const Timing engineSmall = Measure(RunEngine, small, out, options.reps);
     const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
+    const Timing dialogSmall = Measure(RunDialog, small, out, options.reps);
     const Timing engineLarge = Measure(RunEngine, large, out, options.reps);
     const std::uint64_t peakLarge = std::exchange(g_enginePeak, 0);
     const Timing xcopySmall = Measure(RunXcopy, small, out, options.reps);
@@ -369,10 +419,15 @@ int main(int argc, char** argv) {
     std::printf("small files: %d x %llu bytes, %d runs each\n", options.files,
                 static_cast<unsigned long long>(options.fileSize), options.reps);
     PrintTiming("engine (own process)", engineSmall);
+    PrintTiming("dialog (own process)", dialogSmall);
     PrintTiming("xcopy", xcopySmall);
     PrintTiming("CopyFileA loop", copyFileSmall);
     std::printf("  engine vs xcopy    %.2fx faster (target >= 2.0)\n", xcopySmall.best / engineSmall.best);
     std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileSmall.best / engineSmall.best);
+    std::printf("  dialog vs engine   %.2fx the engine's time (target <= 1.15); the runs alone, without the"
+                " process starts: %.3f s and %.3f s, %.2fx\n",
+                dialogSmall.best / engineSmall.best, dialogSmall.bestInside, engineSmall.bestInside,
+                dialogSmall.bestInside / engineSmall.bestInside);
 
     std::printf("large file: %llu bytes, %d runs each\n", static_cast<unsigned long long>(options.largeSize),
                 options.reps);
