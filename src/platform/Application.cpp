@@ -213,7 +213,11 @@ void Application::ActivateLastPopup() {
             }
         }
     }
-    if (CanActivate(target)) ::SetForegroundWindow(target);
+    if (!CanActivate(target)) return;
+    // Already the foreground window, it would stay beneath the windows that
+    // restoring has just shown.
+    ::BringWindowToTop(target);
+    ::SetForegroundWindow(target);
 }
 
 void Application::Minimize() {
