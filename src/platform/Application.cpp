@@ -27,6 +27,15 @@ bool OwnedBy(HWND hwnd, HWND owner) {
     return false;
 }
 
+BOOL CALLBACK CancelLabelEdit(HWND child, LPARAM) {
+    char name[32] = {};
+    ::GetClassNameA(child, name, sizeof name);
+    if (::lstrcmpiA(name, WC_TREEVIEWA) == 0 && TreeView_GetEditControl(child)) {
+        TreeView_EndEditLabelNow(child, TRUE);
+    }
+    return TRUE;
+}
+
 bool CanActivate(HWND hwnd) {
     return hwnd && ::IsWindow(hwnd) && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd);
 }
@@ -62,19 +71,7 @@ void TaskWindowsDisabled::Enable() {
 }
 
 void CancelLabelEdits() {
-    for (HWND window : ThreadWindows()) {
-        ::EnumChildWindows(
-            window,
-            [](HWND child, LPARAM) -> BOOL {
-                char name[32] = {};
-                ::GetClassNameA(child, name, sizeof name);
-                if (::lstrcmpiA(name, WC_TREEVIEWA) == 0 && TreeView_GetEditControl(child)) {
-                    TreeView_EndEditLabelNow(child, TRUE);
-                }
-                return TRUE;
-            },
-            0);
-    }
+    for (HWND window : ThreadWindows()) ::EnumChildWindows(window, &CancelLabelEdit, 0);
 }
 
 Application& Application::Instance() {
