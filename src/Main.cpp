@@ -307,8 +307,9 @@ void TMainForm::CheckBox3Click() { DateTimePicker3.SetEnabled(CheckBox3.Checked(
 void TMainForm::Timer1Timer() {
     const DateTime now = clock_();
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, now, formatSettings_));
-    // A tick inside a run's dialog (before its run) starts no further run.
-    if (runOpen_) return;
+    // A tick inside a run's dialog (before its run) starts no further run,
+    // nor does one that comes while the program ends with the session.
+    if (runOpen_ || sessionEnded_) return;
     const SlotScheduler::Tick tick = scheduler_.BeginTick(now);
     try {
         CheckBackupTime(tick, 1, CheckBox1, DateTimePicker1);
@@ -389,7 +390,8 @@ void TMainForm::ReportRun(const std::string& source, const std::string& dest, co
 }
 
 bool TMainForm::LogRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome) {
-    return RunLog(AppPath, formatSettings_).AppendRun(RunRecord{outcome.start, outcome.end, source, dest, outcome.result});
+    const RunRecord record{outcome.start, outcome.end, source, dest, outcome.result};
+    return RunLog(AppPath, formatSettings_).AppendRun(record);
 }
 
 std::string TMainForm::BracketedTime(DateTime at) const {

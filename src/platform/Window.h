@@ -109,7 +109,6 @@ public:
     RunGate& operator=(const RunGate&) = delete;
 
     static RunGate* Current() { return current_; }
-    bool SessionEnded() const { return sessionEnded_; }
     // Whether the message in hand comes from another thread (SendMessage,
     // SendNotifyMessage and the like), as the shell's and the system's do.
     static bool SentFromAnotherThread();
