@@ -15,7 +15,7 @@
 // alone. --no-flush leaves out the flush before each replacement, to show
 // what that flush costs. The same run through the program's own progress
 // dialog (copybench.exe --dialog SRC DST PEAKFILE, a window process) is timed
-// beside it on the small files, to show what the dialog adds.
+// beside it on the small files, the two taking turns, to show what the dialog adds.
 #include "Backup.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
@@ -312,10 +312,12 @@ struct Timing {
 
 enum class Into { Empty, Full };
 
-Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
+// Several copiers are measured side by side, taking turns in each rep, so
+// that a machine busy with something else for a while slows them alike.
+std::vector<Timing> Measure(const std::vector<Copier>& copiers, const std::string& source, const std::string& dest,
+                            int reps, Into into = Into::Empty) {
     const Tally expected = Count(source);
-    std::vector<double> times;
-    std::vector<double> inside;
+    std::vector<std::vector<double>> times(copiers.size()), inside(copiers.size());
     RemoveTree(dest);
     if (into == Into::Full) {
         MakeDirectory(dest);
@@ -324,22 +326,34 @@ Timing Measure(Copier copier, const std::string& source, const std::string& dest
         FlushDirectoryFiles(dest);
     }
     for (int rep = 0; rep < reps; ++rep) {
-        if (into == Into::Empty) MakeDirectory(dest);
-        const double start = Now();
-        copier(source, dest);
-        times.push_back(Now() - start);
-        if (copier == RunEngine || copier == RunEngineNoFlush || copier == RunDialog) {
-            ReadChildReport(copier != RunDialog);
-            inside.push_back(g_childSeconds);
+        for (std::size_t which = 0; which < copiers.size(); ++which) {
+            const Copier copier = copiers[which];
+            if (into == Into::Empty) MakeDirectory(dest);
+            const double start = Now();
+            copier(source, dest);
+            times[which].push_back(Now() - start);
+            if (copier == RunEngine || copier == RunEngineNoFlush || copier == RunDialog) {
+                ReadChildReport(copier != RunDialog);
+                inside[which].push_back(g_childSeconds);
+            }
+            const Tally got = Count(dest);
+            if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
+            if (into == Into::Empty) RemoveTree(dest);
         }
-        const Tally got = Count(dest);
-        if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
-        if (into == Into::Empty) RemoveTree(dest);
     }
     RemoveTree(dest);
-    std::sort(times.begin(), times.end());
-    std::sort(inside.begin(), inside.end());
-    return {times.front(), times[times.size() / 2], inside.empty() ? 0 : inside.front()};
+    std::vector<Timing> timings;
+    for (std::size_t which = 0; which < copiers.size(); ++which) {
+        std::sort(times[which].begin(), times[which].end());
+        std::sort(inside[which].begin(), inside[which].end());
+        timings.push_back({times[which].front(), times[which][times[which].size() / 2],
+                           inside[which].empty() ? 0 : inside[which].front()});
+    }
+    return timings;
+}
+
+Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
+    return Measure(std::vector<Copier>{copier}, source, dest, reps, into).front();
 }
 
 void PrintTiming(const char* what, const Timing& timing) {
@@ -402,9 +416,10 @@ int main(int argc, char** argv) {
     Prepare(options, small, large);
     if (options.prepareOnly) return 0;
 
-    const Timing engineSmall = Measure(RunEngine, small, out, options.reps);
+    const std::vector<Timing> engineAndDialog = Measure({RunEngine, RunDialog}, small, out, options.reps);
+    const Timing& engineSmall = engineAndDialog[0];
+    const Timing& dialogSmall = engineAndDialog[1];
     const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
-    const Timing dialogSmall = Measure(RunDialog, small, out, options.reps);
     const Timing engineLarge = Measure(RunEngine, large, out, options.reps);
     const std::uint64_t peakLarge = std::exchange(g_enginePeak, 0);
     const Timing xcopySmall = Measure(RunXcopy, small, out, options.reps);
