@@ -14,8 +14,13 @@
 // and the peak working set read in that process belongs to the engine's run
 // alone. --no-flush leaves out the flush of each copy before its rename, to
 // show what that flush costs, for new copies and for replacing ones.
+// The same run through the program's own progress dialog (copybench.exe
+// --dialog SRC DST PEAKFILE, a window process) is timed beside it on the small
+// files, the two taking turns, to show what the dialog adds.
+#include "Backup.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
+#include "platform/Application.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -159,19 +164,46 @@ void Prepare(const Options& options, const std::string& small, const std::string
     }
 }
 
-// The child side of an engine run: copies, then writes its peak working set
-// (bytes) to the file named by peakFile.
+// What a child writes to the file named by peakFile: its peak working set
+// (bytes) and the seconds its run took inside the process.
+void WriteChildReport(const std::string& peakFile, double seconds) {
+    const std::string report = std::to_string(PeakWorkingSet()) + " " + std::to_string(seconds);
+    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// The child side of an engine run: copies, then reports.
 int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile, bool flush) {
     Quiet quiet;
     NoFlush noFlush;
+    const double start = Now();
     const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet, flush ? nullptr : &noFlush);
+    const double seconds = Now() - start;
     if (result.refused) Die("engine refused " + dest);
     if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
-    const std::string peak = std::to_string(PeakWorkingSet());
-    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, peak.data(), static_cast<DWORD>(peak.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteChildReport(peakFile, seconds);
+    return 0;
+}
+
+// The child side of a run through the progress dialog as the scheduler shows
+// it: created, shown modally, the run in its first tick. With no main window
+// the overwrite switch reads off, which into an empty destination changes nothing.
+int DialogChild(const std::string& source, const std::string& dest, const std::string& peakFile) {
+    zelvo::ui::Application& app = zelvo::ui::Application::Instance();
+    app.SetTitle("copybench");
+    app.Initialize();
+    const double start = Now();
+    zelvo::TBackupForm dialog;
+    dialog.SourcePath = source;
+    dialog.DestPath = dest;
+    dialog.ShowModal();
+    const double seconds = Now() - start;
+    const zelvo::CopyRunResult& result = dialog.Outcome.result;
+    if (!dialog.Outcome.ran || result.refused) Die("dialog made no run into " + dest);
+    if (!result.failures.empty()) Die("dialog run failed: " + result.failures.front());
+    WriteChildReport(peakFile, seconds);
     return 0;
 }
 
@@ -209,6 +241,7 @@ std::string PeakFile() {
 }
 
 std::uint64_t g_enginePeak = 0;  // highest peak working set of the engine processes
+double g_childSeconds = 0;       // the run's own time, as the last child reported it
 
 void StartEngine(const std::string& source, const std::string& dest, const char* extra) {
     char self[MAX_PATH];
@@ -224,14 +257,24 @@ void RunEngineNoFlush(const std::string& source, const std::string& dest) {
     StartEngine(source, dest, " --no-flush");
 }
 
-void ReadEnginePeak() {
+void RunDialog(const std::string& source, const std::string& dest) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    RunProcess(Quote(self) + " --dialog " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()));
+}
+
+// Reads a child's report; the peak counts toward the engine's unless it was the dialog's.
+void ReadChildReport(bool engine) {
     HANDLE file = CreateFileA(PeakFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char text[32] = {};
+    char text[64] = {};
     DWORD got = 0;
     ReadFile(file, text, sizeof text - 1, &got, nullptr);
     CloseHandle(file);
     DeleteFileA(PeakFile().c_str());
-    g_enginePeak = std::max<std::uint64_t>(g_enginePeak, std::strtoull(text, nullptr, 10));
+    char* end = nullptr;
+    const std::uint64_t peak = std::strtoull(text, &end, 10);
+    g_childSeconds = std::strtod(end, nullptr);
+    if (engine) g_enginePeak = std::max<std::uint64_t>(g_enginePeak, peak);
 }
 
 // Flushes every file of dir to disk.
@@ -269,13 +312,17 @@ using Copier = void (*)(const std::string&, const std::string&);
 struct Timing {
     double best = 0;
     double median = 0;
+    double bestInside = 0;  // a child's run without its process start (0 for others)
 };
 
 enum class Into { Empty, Full };
 
-Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
+// Several copiers are measured side by side, taking turns in each rep, so
+// that a machine busy with something else for a while slows them alike.
+std::vector<Timing> Measure(const std::vector<Copier>& copiers, const std::string& source, const std::string& dest,
+                            int reps, Into into = Into::Empty) {
     const Tally expected = Count(source);
-    std::vector<double> times;
+    std::vector<std::vector<double>> times(copiers.size()), inside(copiers.size());
     RemoveTree(dest);
     if (into == Into::Full) {
         MakeDirectory(dest);
@@ -284,18 +331,34 @@ Timing Measure(Copier copier, const std::string& source, const std::string& dest
         FlushDirectoryFiles(dest);
     }
     for (int rep = 0; rep < reps; ++rep) {
-        if (into == Into::Empty) MakeDirectory(dest);
-        const double start = Now();
-        copier(source, dest);
-        times.push_back(Now() - start);
-        if (copier == RunEngine || copier == RunEngineNoFlush) ReadEnginePeak();
-        const Tally got = Count(dest);
-        if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
-        if (into == Into::Empty) RemoveTree(dest);
+        for (std::size_t which = 0; which < copiers.size(); ++which) {
+            const Copier copier = copiers[which];
+            if (into == Into::Empty) MakeDirectory(dest);
+            const double start = Now();
+            copier(source, dest);
+            times[which].push_back(Now() - start);
+            if (copier == RunEngine || copier == RunEngineNoFlush || copier == RunDialog) {
+                ReadChildReport(copier != RunDialog);
+                inside[which].push_back(g_childSeconds);
+            }
+            const Tally got = Count(dest);
+            if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
+            if (into == Into::Empty) RemoveTree(dest);
+        }
     }
     RemoveTree(dest);
-    std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
+    std::vector<Timing> timings;
+    for (std::size_t which = 0; which < copiers.size(); ++which) {
+        std::sort(times[which].begin(), times[which].end());
+        std::sort(inside[which].begin(), inside[which].end());
+        timings.push_back({times[which].front(), times[which][times[which].size() / 2],
+                           inside[which].empty() ? 0 : inside[which].front()});
+    }
+    return timings;
+}
+
+Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
+    return Measure(std::vector<Copier>{copier}, source, dest, reps, into).front();
 }
 
 void PrintTiming(const char* what, const Timing& timing) {
@@ -355,6 +418,7 @@ int main(int argc, char** argv) {
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--engine") == 0) {
         return EngineChild(argv[2], argv[3], argv[4], argc == 5 || std::strcmp(argv[5], "--no-flush") != 0);
     }
+    if (argc == 5 && std::strcmp(argv[1], "--dialog") == 0) return DialogChild(argv[2], argv[3], argv[4]);
     const Options options = ParseArguments(argc, argv);
     const std::string small = JoinPath(options.dir, "small");
     const std::string large = JoinPath(options.dir, "large");
@@ -363,7 +427,9 @@ int main(int argc, char** argv) {
     Prepare(options, small, large);
     if (options.prepareOnly) return 0;
 
-    const Timing engineSmall = Measure(RunEngine, small, out, options.reps);
+    const std::vector<Timing> engineAndDialog = Measure({RunEngine, RunDialog}, small, out, options.reps);
+    const Timing& engineSmall = engineAndDialog[0];
+    const Timing& dialogSmall = engineAndDialog[1];
     const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
     const Timing engineLarge = Measure(RunEngine, large, out, options.reps);
     const std::uint64_t peakLarge = std::exchange(g_enginePeak, 0);
@@ -383,12 +449,17 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(options.fileSize), options.reps);
     PrintTiming("engine (own process)", engineSmall);
     PrintTiming("engine without flush", engineSmallNoFlush);
+    PrintTiming("dialog (own process)", dialogSmall);
     PrintTiming("xcopy", xcopySmall);
     PrintTiming("CopyFileA loop", copyFileSmall);
     std::printf("  engine vs xcopy    %.2fx faster (target >= 2.0); without its flush %.2fx\n",
                 xcopySmall.best / engineSmall.best, xcopySmall.best / engineSmallNoFlush.best);
     std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileSmall.best / engineSmall.best);
     PrintFlushCost("flush of new copies", engineSmall, engineSmallNoFlush, options.files);
+    std::printf("  dialog vs engine   %.2fx the engine's time (target <= 1.15); the runs alone, without the"
+                " process starts: %.3f s and %.3f s, %.2fx\n",
+                dialogSmall.best / engineSmall.best, dialogSmall.bestInside, engineSmall.bestInside,
+                dialogSmall.bestInside / engineSmall.bestInside);
 
     std::printf("large file: %llu bytes, %d runs each\n", static_cast<unsigned long long>(options.largeSize),
                 options.reps);

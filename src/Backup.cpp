@@ -42,42 +42,110 @@ void TBackupForm::Timer1Timer() {
     Timer1.SetEnabled(false);
     Outcome.ran = true;
     Outcome.start = clock_();
-    try {
-        Outcome.result = RunCopy(SourcePath, DestPath,
-                                 [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
-    } catch (const std::exception& e) {
-        // The run itself collects the failures of its files; anything else
-        // (out of memory) ends it and is reported with them, after the dialog.
-        Outcome.result.failures.emplace_back(e.what());
+    {
+        const ui::RunGate gate(hwnd_, kShutdownReason, [this] { SessionEnding(); });
+        // The platform's bar repaints itself at every step (Wine's inside the
+        // step itself), which costs more than copying a small file: it is
+        // painted with the caption instead, when due.
+        ProgressBar1.SetRedraw(false);
+        barFrozen_ = true;
+        try {
+            Outcome.result = RunCopy(SourcePath, DestPath,
+                                     [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
+        } catch (const std::exception& e) {
+            // The run itself collects the failures of its files; anything else
+            // (out of memory) ends it and is reported with them, after the dialog.
+            Outcome.result.failures.emplace_back(e.what());
+        }
+        barFrozen_ = false;
+        ProgressBar1.SetRedraw(true);
     }
+    tally_ = nullptr;
     Outcome.end = clock_();
     ProgressBar1.SetPosition(kProgressMax);
+    Paint();
     Close();
 }
 
 void TBackupForm::SetCaption(const std::string& caption) {
-    SetText(caption);
-    ::UpdateWindow(hwnd_);
+    caption_ = caption;
+    captionChanged_ = true;
+    PaintIfDue();
 }
 
 void TBackupForm::SetStep(int step) { ProgressBar1.SetStep(step); }
 
 void TBackupForm::StepIt() {
+    // Every step reaches the bar, so it wraps past the maximum as it always did.
     ProgressBar1.StepIt();
-    ::UpdateWindow(ProgressBar1.Handle());
+    PaintIfDue();
+    // Entries that need no buffer (skipped, empty, subdirectories) can fill a whole run.
+    LookAtQueue();
 }
 
 void TBackupForm::SetPosition(int position) {
     ProgressBar1.SetPosition(position);
-    ::UpdateWindow(ProgressBar1.Handle());
+    PaintIfDue();
 }
 
-void TBackupForm::KeepAlive() {
+void TBackupForm::PaintIfDue() {
+    if (painted_ && ::GetTickCount() - lastPaint_ < kPaintIntervalMs) return;
+    Paint();
+}
+
+void TBackupForm::Paint() {
+    if (captionChanged_) {
+        SetText(caption_);
+        captionChanged_ = false;
+    }
+    ::UpdateWindow(hwnd_);
+    if (barFrozen_) ProgressBar1.SetRedraw(true);
+    ::InvalidateRect(ProgressBar1.Handle(), nullptr, FALSE);
+    ::UpdateWindow(ProgressBar1.Handle());
+    if (barFrozen_) ProgressBar1.SetRedraw(false);
+    painted_ = true;
+    lastPaint_ = ::GetTickCount();
+}
+
+void TBackupForm::Track(const CopyRunResult& soFar) { tally_ = &soFar; }
+
+void TBackupForm::BetweenBuffers(FileStream& writing) {
+    // A big file shows its name once it is due, not only at the next file.
+    PaintIfDue();
+    writing_ = &writing;
+    LookAtQueue();
+    writing_ = nullptr;
+    // Only here, inside a file's copy, does the run know how to end at once.
+    if (sessionEnded_) throw RunCutOff();
+}
+
+void TBackupForm::LookAtQueue() {
     // Looking at the queue without taking anything tells the system the
     // thread is alive (no "not responding" ghost), while the run still
-    // answers no input.
+    // answers no input. A look every few tens of milliseconds is plenty (the
+    // system waits seconds before it calls a window hung), and each costs a
+    // trip to the window server. Messages that others send are delivered
+    // here; the run's gate keeps them from re-entering it.
+    const DWORD now = ::GetTickCount();
+    if (looked_ && now - lastLook_ < kLookIntervalMs) return;
+    looked_ = true;
+    lastLook_ = now;
     MSG msg;
-    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
+}
+
+void TBackupForm::SessionEnding() {
+    // Gone with its handle, however the process ends.
+    if (writing_) writing_->DeleteOnClose();
+    sessionEnded_ = true;
+    if (!OnSessionEnd) return;
+    BackupOutcome soFar;
+    soFar.ran = true;
+    soFar.start = Outcome.start;
+    soFar.end = clock_();
+    if (tally_) soFar.result = *tally_;
+    soFar.result.cutOff = true;
+    OnSessionEnd(soFar);
 }
 
 }  // namespace zelvo

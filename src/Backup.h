@@ -8,6 +8,7 @@
 #include "platform/Controls.h"
 #include "platform/Form.h"
 
+#include <functional>
 #include <string>
 
 namespace zelvo {
@@ -30,6 +31,14 @@ public:
     enum ControlId : int { kPanel1Id = 100, kProgressBar1Id };
     static constexpr UINT_PTR kTimer1Id = 1;
     static constexpr UINT kTimer1Interval = 1;
+    // The caption and the bar are painted at most this often during a run
+    // (and always at its end): painting each file costs more than copying it,
+    // and even ten paints a second cost a few per cent of a run of small files.
+    static constexpr DWORD kPaintIntervalMs = 100;
+    // How often the run looks at its queue between buffers, at most.
+    static constexpr DWORD kLookIntervalMs = 50;
+    // Shown by Windows beside the program when log-off waits for a run.
+    static constexpr const char* kShutdownReason = "正在备份文件，请等待备份完成";
 
     // The clock times the run for its log; tests pass a scripted one.
     explicit TBackupForm(Clock clock = NowLocal);
@@ -44,6 +53,11 @@ public:
     // Filled by the run. Its failures are reported by whoever showed the
     // dialog, once the dialog is gone, so no box holds up the schedule.
     BackupOutcome Outcome;
+    // Called, inside the message, when the session ends while the run copies,
+    // with what the run has done so far: Windows may end the process as soon
+    // as that message is answered, so this is the moment to write it down.
+    // The run then ends at once, its Outcome marked cut off.
+    std::function<void(const BackupOutcome&)> OnSessionEnd;
 
     void Timer1Timer();
 
@@ -52,14 +66,32 @@ protected:
     void OnTimer(UINT_PTR id) override;
 
 private:
-    // What the run shows, painted at once: the run dispatches no messages.
+    // What the run shows; painted when due (PaintIfDue), as the run
+    // dispatches no messages.
     void SetCaption(const std::string& caption) override;
     void SetStep(int step) override;
     void StepIt() override;
     void SetPosition(int position) override;
-    void KeepAlive() override;
+    void BetweenBuffers(FileStream& writing) override;
+    void Track(const CopyRunResult& soFar) override;
+
+    void PaintIfDue();
+    void Paint();
+    void LookAtQueue();
+    void SessionEnding();
 
     Clock clock_;
+    std::string caption_;
+    bool captionChanged_ = false;
+    bool painted_ = false;
+    DWORD lastPaint_ = 0;
+    bool barFrozen_ = false;  // the bar's own repainting is off
+    bool looked_ = false;
+    DWORD lastLook_ = 0;
+    // Valid while the run copies; the file only inside BetweenBuffers.
+    const CopyRunResult* tally_ = nullptr;
+    FileStream* writing_ = nullptr;
+    bool sessionEnded_ = false;
 };
 
 // The current instance, set from the creation of a dialog to its destruction.

@@ -71,6 +71,7 @@ std::string ModuleFileName() {
 
 TMainForm::TMainForm(Clock clock, MainFormSite site)
     : Timer1(*this, kTimer1Id, kTimer1Interval),
+      TrayRetryTimer(*this, kTrayRetryTimerId, kTrayRetryTimerInterval),
       clock_(std::move(clock)),
       site_(std::move(site)),
       formatSettings_(FormatSettings::FromLocale()),
@@ -80,6 +81,11 @@ TMainForm::TMainForm(Clock clock, MainFormSite site)
     layout.size = SIZE{kWidth, kHeight};
     layout.menu = nullptr;
     CreateForm(kClassName, kApplicationTitle, layout);
+    // An elevated copy (starting with Windows needs the rights) would never
+    // hear a restarted shell: the system filters the broadcast out for it.
+    if (taskbarCreatedMessage_) {
+        ::ChangeWindowMessageFilterEx(hwnd_, taskbarCreatedMessage_, MSGFLT_ALLOW, nullptr);
+    }
     CreateMenus();
     CreateControls();
     MainForm = this;
@@ -235,9 +241,27 @@ void TMainForm::MinimizeToTray() {
     // The tray draws small icons: the 16-pixel image, not a shrunk 32-pixel one.
     TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small);
     ui::SetTip(TrayIconData, kApplicationTitle);
-    // Refused while an icon of this window and id exists, which then stays.
-    ui::NotifyIcon(NIM_ADD, TrayIconData);
+    AddTrayIcon();
     ::ShowWindow(ui::Application::Instance().Handle(), SW_HIDE);
+}
+
+void TMainForm::AddTrayIcon() {
+    // Refused while an icon of this window and id exists, which then stays
+    // (and takes a change that changes nothing).
+    if (ui::NotifyIcon(NIM_ADD, TrayIconData) || ui::NotifyIcon(NIM_MODIFY, TrayIconData)) {
+        TrayRetryTimer.SetEnabled(false);
+        return;
+    }
+    // Without its icon the program in the tray has no way back to the screen.
+    TrayRetryTimer.SetEnabled(true);
+}
+
+void TMainForm::TrayRetryTimerTimer() {
+    if (ui::Application::Instance().Minimized() && TrayIconData.hWnd == hwnd_) {
+        AddTrayIcon();
+    } else {
+        TrayRetryTimer.SetEnabled(false);
+    }
 }
 
 void TMainForm::TrayIconMessage(LPARAM mouseEvent) {
@@ -267,9 +291,7 @@ void TMainForm::TrayIconMessage(LPARAM mouseEvent) {
 void TMainForm::TaskbarCreated() {
     // A restarted shell has forgotten every icon. Only a program that sits in
     // the tray had one; it has no other way back to the screen.
-    if (ui::Application::Instance().Minimized() && TrayIconData.hWnd == hwnd_) {
-        ui::NotifyIcon(NIM_ADD, TrayIconData);
-    }
+    if (ui::Application::Instance().Minimized() && TrayIconData.hWnd == hwnd_) AddTrayIcon();
 }
 
 void TMainForm::NCloseClick() { Close(); }
@@ -285,8 +307,9 @@ void TMainForm::CheckBox3Click() { DateTimePicker3.SetEnabled(CheckBox3.Checked(
 void TMainForm::Timer1Timer() {
     const DateTime now = clock_();
     StatusBar1.SetPanelText(kStatusClockPanel, FormatDateTime(kClockFormat, now, formatSettings_));
-    // A tick inside a run's dialog (before its run) starts no further run.
-    if (runOpen_) return;
+    // A tick inside a run's dialog (before its run) starts no further run,
+    // nor does one that comes while the program ends with the session.
+    if (runOpen_ || sessionEnded_) return;
     const SlotScheduler::Tick tick = scheduler_.BeginTick(WholeSeconds(now));
     try {
         CheckBackupTime(tick, 1, CheckBox1, DateTimePicker1);
@@ -295,6 +318,8 @@ void TMainForm::Timer1Timer() {
     } catch (const ui::SilentAbort&) {
         // A missing directory ends the tick; the remaining slots are not examined.
     }
+    // The program is ending with the session; nothing may wait for a click.
+    if (sessionEnded_) return;
     scheduler_.Handled(WholeSeconds(clock_()));
     // Only now, with the tick over, may a box wait for its click: the ticks
     // that come meanwhile are handled inside its loop and run as usual.
@@ -328,8 +353,20 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
             throw ui::SilentAbort();
         }
         if (!DirectoryExists(dest)) CreateOneDirectory(dest);
+        dialog->OnSessionEnd = [this, &source, &dest](const BackupOutcome& soFar) {
+            sessionEnded_ = true;
+            LogRun(source, dest, soFar);
+        };
+        // The dialog takes the focus: a folder name half typed in the folder
+        // dialog would be committed as it stands.
+        ui::CancelLabelEdits();
         dialog->ShowModal();
         outcome = std::move(dialog->Outcome);
+    }
+    if (sessionEnded_) {
+        // Its block is in the log already, written when the session ended.
+        Close();
+        throw ui::SilentAbort();
     }
     // The dialog is gone before its run is reported.
     if (outcome.ran) ReportRun(source, dest, outcome);
@@ -349,12 +386,16 @@ void TMainForm::ReportRun(const std::string& source, const std::string& dest, co
         return;
     }
     // Every run leaves its block in the log, whether or not it has anything to report.
-    RunLog log(AppPath, formatSettings_);
-    const bool logged = log.AppendRun(RunRecord{outcome.start, outcome.end, source, dest, outcome.result});
+    const bool logged = LogRun(source, dest, outcome);
     if (outcome.result.failures.empty()) return;
     ui::Report report{ui::ReportKind::Error, BracketedTime(outcome.start), outcome.result.failures,
-                      logged ? log.Path() : ""};
+                      logged ? RunLog(AppPath, formatSettings_).Path() : ""};
     ui::Reports().Add(std::move(report));
+}
+
+bool TMainForm::LogRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome) {
+    const RunRecord record{outcome.start, outcome.end, source, dest, outcome.result};
+    return RunLog(AppPath, formatSettings_).AppendRun(record);
 }
 
 std::string TMainForm::BracketedTime(DateTime at) const {
@@ -438,6 +479,23 @@ LRESULT TMainForm::OnNotify(const NMHDR& header) {
 
 void TMainForm::OnTimer(UINT_PTR id) {
     if (id == kTimer1Id) Timer1Timer();
+    if (id == kTrayRetryTimerId) TrayRetryTimerTimer();
+}
+
+LRESULT TMainForm::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Posted messages wait in the queue until the run is over; these are
+    // posted again to join them. A double-click asked to see the window; a
+    // menu opening later at a stale place would only surprise, so a right
+    // click is dropped, as are the icon's other mouse events.
+    if (msg == kTrayCallbackMessage) {
+        if (lParam == WM_LBUTTONDBLCLK) ::PostMessageA(hwnd_, msg, wParam, lParam);
+        return 0;
+    }
+    if (msg == taskbarCreatedMessage_ && msg != 0) {
+        ::PostMessageA(hwnd_, msg, wParam, lParam);
+        return 0;
+    }
+    return Form::SentDuringRun(msg, wParam, lParam);
 }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

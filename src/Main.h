@@ -85,6 +85,10 @@ public:
     };
     static constexpr UINT_PTR kTimer1Id = 1;
     static constexpr UINT kTimer1Interval = 1000;
+    // Adds the tray icon again until the shell takes it (at log-on the shell
+    // may still be starting and refuse it).
+    static constexpr UINT_PTR kTrayRetryTimerId = 2;
+    static constexpr UINT kTrayRetryTimerInterval = 3000;
 
     // The clock is read anew at every use; tests pass a scripted one.
     explicit TMainForm(Clock clock = NowLocal, MainFormSite site = MainFormSite());
@@ -111,6 +115,7 @@ public:
     ui::CheckBox AutoRunCheckBox;
     ui::StatusBar StatusBar1;
     ui::Timer Timer1;
+    ui::Timer TrayRetryTimer;
     ui::PopupMenu PopupMenu1;
 
     // Directory of the executable with the final separator.
@@ -138,6 +143,7 @@ public:
     void TrayIconMessage(LPARAM mouseEvent);
     // The shell's "TaskbarCreated" broadcast: the icon goes back into a new tray.
     void TaskbarCreated();
+    void TrayRetryTimerTimer();
 
     // The controls' state as the settings file keeps it, and back.
     SettingsState ReadSettings() const;
@@ -152,12 +158,15 @@ protected:
     void OnTimer(UINT_PTR id) override;
     void OnResize() override;
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    LRESULT SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     void CreateControls();
     void CreateMenus();
     void LoadSettings();
     void SetTrayIconHeader();
+    // Adds the icon as TrayIconData holds it; while the shell refuses it, TrayRetryTimer tries again.
+    void AddTrayIcon();
     // Shows a fresh folder dialog with this caption; OK puts its path into target.
     void PickFolder(const char* caption, ui::Edit& target);
     ui::CheckBox* SlotCheckBox(int slot);
@@ -165,6 +174,8 @@ private:
     // Queue the reports of a tick; the tick shows them when it is over.
     void ReportMissingDirectory(DateTime at, const std::string& path);
     void ReportRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome);
+    // Appends the run's block to the log; false when it could not be written.
+    bool LogRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome);
     std::string BracketedTime(DateTime at) const;
 
     Clock clock_;
@@ -172,6 +183,8 @@ private:
     FormatSettings formatSettings_;
     SlotScheduler scheduler_;
     bool runOpen_ = false;
+    // The session ended during a run: the program ends with it.
+    bool sessionEnded_ = false;
     UINT taskbarCreatedMessage_;
 };
 

@@ -203,7 +203,7 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const
             if (faults && faults->FailWrite(destFile, done)) throw StreamWriteError(kStreamWriteErrorText);
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
-            progress.KeepAlive();
+            progress.BetweenBuffers(dest);
         }
     }
     // No writer can open the source while we read it, but one outside the
@@ -298,6 +298,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
         return result;
     }
 
+    progress.Track(result);
     const DirPath source(sourcePath);
     Destination destination(destPath, faults);
     if (destination.ListingError() != ERROR_SUCCESS) {
@@ -346,6 +347,10 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             }
         } catch (const Failure& failure) {
             result.failures.emplace_back(failure.what());
+        } catch (const RunCutOff&) {
+            // The temporary file went with the unwinding; the rest is not reached.
+            result.cutOff = true;
+            return result;
         }
     }
     // What was copied stays; the rest of the source was never seen.

@@ -2,9 +2,11 @@
 // destination directory, reporting progress to a receiver. No window needed.
 #pragma once
 
+#include "core/FileSystem.h"
 #include "core/Paths.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@ namespace zelvo {
 
 inline constexpr int kProgressMax = 10000;
 inline constexpr std::size_t kCopyBufferSize = 61440;
+
+struct CopyRunResult;
 
 // What the progress dialog shows. The bar behaves like the platform's
 // progress bar: StepIt past the maximum starts over from 0.
@@ -25,6 +29,21 @@ public:
     virtual void SetPosition(int position) = 0;
     // Called between buffers of a long copy, so a window can tell the system it is alive.
     virtual void KeepAlive() {}
+    // What the run calls between buffers: KeepAlive, unless a receiver that
+    // may end the run from inside it (RunCutOff) wants the temporary file the
+    // buffers go to (open until the call returns).
+    virtual void BetweenBuffers(FileStream& /*writing*/) { KeepAlive(); }
+    // Called once before the first entry: the run's tally as it grows, valid
+    // until RunCopy returns.
+    virtual void Track(const CopyRunResult& /*soFar*/) {}
+};
+
+// Thrown by a receiver's KeepAlive to end the run at once (the session is
+// ending): RunCopy returns what it has done so far, with cutOff set. Not a
+// Failure, so no file's handling takes it for a failure of its own.
+class RunCutOff : public std::exception {
+public:
+    const char* what() const noexcept override { return "Run cut off"; }
 };
 
 struct CopyRunResult {
@@ -50,6 +69,9 @@ struct CopyRunResult {
     // nothing was listed or copied and the receiver was not called. The caller
     // shows "目录[" + destPath + "]不存在!" and ends the dialog as usual.
     bool refused = false;
+    // A receiver ended the run between two buffers (RunCutOff): the entry in
+    // hand was neither copied nor counted, and the later ones were not reached.
+    bool cutOff = false;
 };
 
 // Reads the overwrite switch at each file.

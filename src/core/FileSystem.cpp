@@ -247,7 +247,8 @@ FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std
                                        const std::string& reportAs, std::wstring& path) {
     FileHandle handle;
     const std::wstring name = MakeUniquelyNamed(avoid, [&](const std::wstring& candidate) {
-        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+        // DELETE, so that DeleteOnClose can mark it when the run must end at once.
+        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL));
         return handle.Valid();
     });
@@ -292,6 +293,11 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
 
 void FileStream::Flush() {
     if (!FlushFileBuffersCall(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
+}
+
+bool FileStream::DeleteOnClose() noexcept {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 void FileStream::Close() {

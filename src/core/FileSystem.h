@@ -155,7 +155,7 @@ public:
     // fails with FileCreateError "Cannot create file <shown>".
     static FileStream Create(const std::wstring& path, const std::string& shown);
     // A new, empty file in dir under a name of our own ("~zlv" + 8 hex digits
-    // + ".tmp"), read-write, normal attributes, no sharing. It is created only
+    // + ".tmp"), read-write and delete, normal attributes, no sharing. It is created only
     // where no object of that name exists (CREATE_NEW), so an existing file is
     // never opened, and no name of `avoid` (compared without case) is ever
     // chosen. `path` receives its path. Fails with FileCreateError "Cannot
@@ -174,6 +174,10 @@ public:
     void WriteBuffer(const void* buffer, std::size_t count);
     // Writes what the platform caches of the file to disk; fails with StreamWriteError.
     void Flush();
+    // Marks the file to be deleted when its handle closes, also when the
+    // process is killed first; needs DELETE access (CreateTemporary has it).
+    // False when the platform refuses.
+    bool DeleteOnClose() noexcept;
     // Closes now; fails with StreamWriteError when the close reports an error.
     void Close();
 

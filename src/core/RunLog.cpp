@@ -13,6 +13,8 @@ namespace {
 
 constexpr char kNewLine[] = "\r\n";
 constexpr char kIndent[] = "    ";
+constexpr char kEndText[] = "备份结束";
+constexpr char kCutOffText[] = "备份中断: Windows 会话结束 (注销、重启或关机), 其余文件未备份";
 
 // The size of the file at path; false when there is no file there.
 bool FileSizeOf(const std::string& path, std::uint64_t& size) {
@@ -44,7 +46,7 @@ bool RunLog::AppendRun(const RunRecord& record) noexcept {
         text += Stamp(record.start) + "开始备份" + kNewLine;
         line("源目录: " + record.source);
         line("目的目录: " + record.dest);
-        text += Stamp(record.end) + "备份结束" + kNewLine;
+        text += Stamp(record.end) + (result.cutOff ? kCutOffText : kEndText) + kNewLine;
         line("复制: " + std::to_string(result.copied) + " 个文件, " + std::to_string(result.bytesCopied) + " 字节");
         line("跳过: " + std::to_string(result.skipped) + " 个已存在的文件 (未选覆盖重名文件)");
         line("子目录: " + std::to_string(result.directories) + " 个 (未备份)");

@@ -37,6 +37,8 @@ public:
     //       源目录: <source>
     //       目的目录: <dest>
     //   [yyyy-MM-dd hh:mm:ss] 备份结束
+    //       (a run cut off by the end of the session: "备份中断: Windows 会话结束
+    //       (注销、重启或关机), 其余文件未备份" instead, with what it had done)
     //       复制: <copied> 个文件, <bytesCopied> 字节
     //       跳过: <skipped> 个已存在的文件 (未选覆盖重名文件)
     //       子目录: <directories> 个 (未备份)

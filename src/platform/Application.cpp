@@ -27,6 +27,15 @@ bool OwnedBy(HWND hwnd, HWND owner) {
     return false;
 }
 
+BOOL CALLBACK CancelLabelEdit(HWND child, LPARAM) {
+    char name[32] = {};
+    ::GetClassNameA(child, name, sizeof name);
+    if (::lstrcmpiA(name, WC_TREEVIEWA) == 0 && TreeView_GetEditControl(child)) {
+        TreeView_EndEditLabelNow(child, TRUE);
+    }
+    return TRUE;
+}
+
 bool CanActivate(HWND hwnd) {
     return hwnd && ::IsWindow(hwnd) && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd);
 }
@@ -40,8 +49,14 @@ std::vector<HWND> ThreadWindows() {
 }
 
 TaskWindowsDisabled::TaskWindowsDisabled(HWND except) {
+    // The application window and the main form are disabled also while the
+    // program sits in the tray: a restore must bring them back behind the
+    // modal window, not in front of it and usable.
+    const Application& app = Application::Instance();
+    const HWND main = app.MainForm() ? app.MainForm()->Handle() : nullptr;
     for (HWND hwnd : ThreadWindows()) {
-        if (hwnd != except && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
+        const bool restorable = hwnd == app.Handle() || hwnd == main;
+        if (hwnd != except && (::IsWindowVisible(hwnd) || restorable) && ::IsWindowEnabled(hwnd)) {
             ::EnableWindow(hwnd, FALSE);
             disabled_.push_back(hwnd);
         }
@@ -53,6 +68,10 @@ void TaskWindowsDisabled::Enable() {
         if (::IsWindow(hwnd)) ::EnableWindow(hwnd, TRUE);
     }
     disabled_.clear();
+}
+
+void CancelLabelEdits() {
+    for (HWND window : ThreadWindows()) ::EnumChildWindows(window, &CancelLabelEdit, 0);
 }
 
 Application& Application::Instance() {
@@ -179,7 +198,23 @@ void Application::ActivateLastPopup() {
     HWND target = activeBeforeMinimize_;
     if (!CanActivate(target)) target = ::GetLastActivePopup(hwnd_);
     if (!CanActivate(target) || target == hwnd_) target = mainForm_ ? mainForm_->Handle() : nullptr;
-    if (CanActivate(target)) ::SetForegroundWindow(target);
+    if (!CanActivate(target)) {
+        // A modal window keeps the others disabled, and was perhaps never
+        // active (it opened while the program sat in the tray): the topmost
+        // window of ours that can be activated is that one.
+        target = nullptr;
+        for (HWND hwnd : ThreadWindows()) {
+            if (hwnd != hwnd_ && CanActivate(hwnd) && OwnedBy(hwnd, hwnd_)) {
+                target = hwnd;
+                break;
+            }
+        }
+    }
+    if (!CanActivate(target)) return;
+    // Already the foreground window, it would stay beneath the windows that
+    // restoring has just shown.
+    ::BringWindowToTop(target);
+    ::SetForegroundWindow(target);
 }
 
 void Application::Minimize() {

@@ -84,4 +84,9 @@ private:
 // The top-level windows of the calling thread, in z-order.
 std::vector<HWND> ThreadWindows();
 
+// Ends every label edit open in a tree view of this thread without taking
+// the typed text. A window that the program opens by itself takes the focus,
+// and a tree commits an edit that loses it.
+void CancelLabelEdits();
+
 }  // namespace zelvo::ui

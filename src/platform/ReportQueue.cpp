@@ -1,5 +1,6 @@
 #include "platform/ReportQueue.h"
 
+#include "platform/Application.h"
 #include "platform/Gdi.h"
 #include "platform/Reporter.h"
 
@@ -159,6 +160,7 @@ void ReportQueue::ShowPending() noexcept {
             const bool error = std::any_of(waited.begin(), waited.end(),
                                            [](const Report& r) { return r.kind == ReportKind::Error; });
             const std::string text = ComposeBoxText(waited, ScreenBoxLimits(), MessageFontMeasure());
+            CancelLabelEdits();
             if (error) {
                 CurrentReporter().ShowError(text);
             } else {

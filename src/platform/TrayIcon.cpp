@@ -1,6 +1,7 @@
 #include "platform/TrayIcon.h"
 
 #include <cstring>
+#include <utility>
 
 namespace zelvo::ui {
 
@@ -18,8 +19,17 @@ void SetTip(NotifyIconRecord& record, const std::string& tip) {
 
 void ClearTip(NotifyIconRecord& record) { std::memset(record.szTip, 0, sizeof(record.szTip)); }
 
+namespace {
+ScopedNotifyIconHook* hook = nullptr;
+}  // namespace
+
 bool NotifyIcon(DWORD message, NotifyIconRecord& record) {
+    if (hook) return (*hook)(message, record);
     return ::Shell_NotifyIconA(message, reinterpret_cast<NOTIFYICONDATAA*>(&record)) != FALSE;
 }
+
+ScopedNotifyIconHook::ScopedNotifyIconHook(Call call) : call_(std::move(call)), previous_(hook) { hook = this; }
+
+ScopedNotifyIconHook::~ScopedNotifyIconHook() { hook = previous_; }
 
 }  // namespace zelvo::ui

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <functional>
 #include <string>
 
 namespace zelvo::ui {
@@ -28,5 +29,21 @@ void ClearTip(NotifyIconRecord& record);
 
 // Shell_NotifyIconA with the record; true when the shell accepted the call.
 bool NotifyIcon(DWORD message, NotifyIconRecord& record);
+
+// Takes the place of Shell_NotifyIconA for NotifyIcon while it lives, so a
+// test can play a shell that refuses.
+class ScopedNotifyIconHook {
+public:
+    using Call = std::function<bool(DWORD message, NotifyIconRecord& record)>;
+    explicit ScopedNotifyIconHook(Call call);
+    ~ScopedNotifyIconHook();
+    ScopedNotifyIconHook(const ScopedNotifyIconHook&) = delete;
+    ScopedNotifyIconHook& operator=(const ScopedNotifyIconHook&) = delete;
+    bool operator()(DWORD message, NotifyIconRecord& record) const { return call_(message, record); }
+
+private:
+    Call call_;
+    ScopedNotifyIconHook* previous_;
+};
 
 }  // namespace zelvo::ui

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace zelvo::ui {
@@ -129,6 +130,51 @@ LRESULT Window::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcA(hwnd_, msg, wParam, lParam);
 }
 
+LRESULT Window::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcA(hwnd_, msg, wParam, lParam);
+}
+
+RunGate::RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding)
+    : previous_(current_), reasonWindow_(reasonWindow), sessionEnding_(std::move(sessionEnding)) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, reason.c_str(), -1, nullptr, 0);
+    if (length > 0) {
+        std::vector<wchar_t> wide(static_cast<std::size_t>(length));
+        ::MultiByteToWideChar(CP_ACP, 0, reason.c_str(), -1, wide.data(), length);
+        reasonSet_ = ::ShutdownBlockReasonCreate(reasonWindow_, wide.data()) != FALSE;
+    }
+    current_ = this;
+}
+
+RunGate::~RunGate() {
+    current_ = previous_;
+    if (reasonSet_ && ::IsWindow(reasonWindow_)) ::ShutdownBlockReasonDestroy(reasonWindow_);
+}
+
+bool RunGate::SentFromAnotherThread() {
+    return (::InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
+}
+
+LRESULT RunGate::Handle(Window& window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+    try {
+        switch (msg) {
+        case WM_QUERYENDSESSION:
+            return FALSE;
+        case WM_ENDSESSION:
+            // Every top-level window hears it; the work is done at the first.
+            if (wParam && !sessionEnded_) {
+                sessionEnded_ = true;
+                if (sessionEnding_) sessionEnding_();
+            }
+            return 0;
+        default:
+            return window.SentDuringRun(msg, wParam, lParam);
+        }
+    } catch (...) {
+        // A box here would open a loop inside the run; the failure goes unseen.
+        return 0;
+    }
+}
+
 LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* self = nullptr;
     if (msg == WM_NCCREATE) {
@@ -143,6 +189,9 @@ LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         self->hwnd_ = nullptr;
         return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+    if (RunGate* gate = RunGate::Current(); gate && RunGate::SentFromAnotherThread()) {
+        return gate->Handle(*self, msg, wParam, lParam);
     }
     LRESULT result = 0;
     RunGuarded([&] { result = self->HandleMessage(msg, wParam, lParam); });

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <string>
 
 namespace zelvo::ui {
@@ -53,6 +54,9 @@ public:
     RECT ParentRect() const;
     SIZE ClientSize() const;
     void SetFont(HFONT font);
+    // WM_SETREDRAW: while off, the window neither paints nor counts as
+    // visible; turned on again, it is not repainted by itself.
+    void SetRedraw(bool redraw) { ::SendMessageA(hwnd_, WM_SETREDRAW, redraw ? TRUE : FALSE, 0); }
 
     // The object behind a window of the program's own classes; null for others.
     static Window* FromHandle(HWND hwnd);
@@ -74,13 +78,50 @@ protected:
     void DestroyHandle() noexcept;
 
     virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // What a message that another thread or process sends gets while a
+    // RunGate lives, instead of HandleMessage; it must not re-enter the run
+    // (no box, no loop, no call to another process). The system's default.
+    virtual LRESULT SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;  // not owned; the form that holds the controls owns it
 
 private:
+    friend class RunGate;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     bool ownClass_ = false;
+};
+
+// Lives as long as a backup run copies. The run looks at the queue between
+// buffers, so that the system never takes the program for hung, and that look
+// delivers every message that another thread or process sends. None of them
+// may re-enter the run: while a gate lives, such a message reaches
+// SentDuringRun of its window instead of its handler. Log-off waits for the
+// run: WM_QUERYENDSESSION is answered FALSE, with the reason shown on the
+// reason window, and a WM_ENDSESSION that ends the session all the same calls
+// sessionEnding once, inside that message, because Windows may end the
+// process as soon as the message is answered.
+class RunGate {
+public:
+    RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding);
+    ~RunGate();
+    RunGate(const RunGate&) = delete;
+    RunGate& operator=(const RunGate&) = delete;
+
+    static RunGate* Current() { return current_; }
+    // Whether the message in hand comes from another thread (SendMessage,
+    // SendNotifyMessage and the like), as the shell's and the system's do.
+    static bool SentFromAnotherThread();
+    // Answers a message that SentFromAnotherThread; never throws.
+    LRESULT Handle(Window& window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+
+private:
+    static inline RunGate* current_ = nullptr;
+    RunGate* previous_;
+    HWND reasonWindow_;
+    bool reasonSet_ = false;
+    std::function<void()> sessionEnding_;
+    bool sessionEnded_ = false;
 };
 
 // Sends notifications of child controls (WM_COMMAND, WM_NOTIFY) on to the

@@ -419,6 +419,41 @@ TEST(CopyRunFailures, ASourceThatChangesWhileItIsCopiedIsReportedAndNothingIsLos
     }
 }
 
+// A receiver ends the run between two buffers of a file, as the end of the
+// session does, having marked the file's temporary copy to go with its handle.
+class CutOffAt : public RecordingProgress {
+public:
+    explicit CutOffAt(std::uint64_t written) : written_(written) {}
+    void BetweenBuffers(FileStream& writing) override {
+        KeepAlive();
+        if (writing.Size() < written_) return;
+        marked = writing.DeleteOnClose();
+        throw RunCutOff();
+    }
+    bool marked = false;
+
+private:
+    std::uint64_t written_;
+};
+
+TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("big.bin"), Pattern(4 * kCopyBufferSize, 5)));
+    ASSERT_TRUE(WriteFileBytes(box.Src("small.txt"), "small"));
+    CutOffAt progress(2 * kCopyBufferSize);
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    EXPECT_TRUE(result.cutOff);
+    EXPECT_TRUE(progress.marked);
+    EXPECT_THAT(result.failures, IsEmpty());
+    // The small file was copied if the listing came to it first; nothing else is there.
+    const bool smallFirst = progress.captions.size() == 2;
+    EXPECT_EQ(result.copied, smallFirst ? 1 : 0);
+    EXPECT_EQ(Names(box.Dst()), smallFirst ? std::vector<std::string>{"small.txt"} : std::vector<std::string>{});
+    EXPECT_THAT(progress.finalPositions, IsEmpty());
+}
+
 TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
     Sandbox box;
     const std::string content = Pattern(2 * kCopyBufferSize + 5, 4);

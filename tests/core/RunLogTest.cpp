@@ -79,26 +79,32 @@ TEST(RunLog, RunBlockIsExactGbkTextWithCrLf) {
     EXPECT_EQ(text.substr(22, 2), "\xBF\xAA");
 }
 
+// A run cut off by the end of the session says so where its end would be.
 TEST(RunLog, QuietRunStillNamesItsFailuresAndNoCleaning) {
-    LogFolder folder;
-    RunLog log(folder.Path(), FormatSettings());
-    RunRecord record;
-    record.start = record.end = At(23, 59, 59);
-    record.source = "C:\\a";
-    record.dest = "\\\\pc\\share";
+    for (const bool cutOff : {false, true}) {
+        LogFolder folder;
+        RunLog log(folder.Path(), FormatSettings());
+        RunRecord record;
+        record.start = record.end = At(23, 59, 59);
+        record.source = "C:\\a";
+        record.dest = "\\\\pc\\share";
+        record.result.cutOff = cutOff;
 
-    ASSERT_TRUE(log.AppendRun(record));
+        ASSERT_TRUE(log.AppendRun(record));
 
-    EXPECT_EQ(ReadFileBytes(folder.Log()),
-              "[2026-12-08 23:59:59] 开始备份\r\n"
-              "    源目录: C:\\a\r\n"
-              "    目的目录: \\\\pc\\share\r\n"
-              "[2026-12-08 23:59:59] 备份结束\r\n"
-              "    复制: 0 个文件, 0 字节\r\n"
-              "    跳过: 0 个已存在的文件 (未选覆盖重名文件)\r\n"
-              "    子目录: 0 个 (未备份)\r\n"
-              "    失败: 0 个\r\n"
-              "\r\n");
+        EXPECT_EQ(ReadFileBytes(folder.Log()),
+                  std::string("[2026-12-08 23:59:59] 开始备份\r\n"
+                              "    源目录: C:\\a\r\n"
+                              "    目的目录: \\\\pc\\share\r\n"
+                              "[2026-12-08 23:59:59] ") +
+                      (cutOff ? "备份中断: Windows 会话结束 (注销、重启或关机), 其余文件未备份\r\n"
+                              : "备份结束\r\n") +
+                      "    复制: 0 个文件, 0 字节\r\n"
+                      "    跳过: 0 个已存在的文件 (未选覆盖重名文件)\r\n"
+                      "    子目录: 0 个 (未备份)\r\n"
+                      "    失败: 0 个\r\n"
+                      "\r\n");
+    }
 }
 
 TEST(RunLog, LinesAndBlocksAreAppendedToWhatIsThere) {

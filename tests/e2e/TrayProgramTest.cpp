@@ -1,9 +1,12 @@
 // The real program in the tray, driven from outside: minimizing into the
 // tray, the icon's double-click and pop-up menu, the About box over the
-// hidden program, the end from the tray; and the executable's resources.
+// hidden program, the end from the tray, the icon's clicks during a run and a
+// restore while a modal window is open; and the executable's resources.
 #include "About.h"
+#include "Backup.h"
 #include "Main.h"
 #include "e2e/ProgramDriver.h"
+#include "platform/InformationBox.h"
 #include "resource.h"
 #include "windows/TrayProbe.h"
 
@@ -11,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zelvo {
@@ -24,14 +30,38 @@ class TrayProgramTest : public e2e::ProgramTest {
 protected:
     HWND App() const { return FindOwn("TApplication", kApplicationTitle); }
     bool IconShown() const { return test::TrayIconExists(main, kTrayIconId); }
+    // As the shell sends it: from another process, without waiting for the answer.
     void TrayEvent(UINT mouseEvent) const {
-        ::PostMessageA(main, kTrayCallbackMessage, kTrayIconId, mouseEvent);
+        ::SendNotifyMessageA(main, kTrayCallbackMessage, kTrayIconId, mouseEvent);
     }
     bool InTray() const {
         return IconShown() && !::IsWindowVisible(main) && !::IsWindowVisible(App());
     }
     bool Shown() const {
         return ::IsWindowVisible(main) && ::IsWindowVisible(App()) && !::IsIconic(main) && !IconShown();
+    }
+    bool MenuOpen() const {
+        const HWND menu = FindOwn("#32768");
+        return menu && ::IsWindowVisible(menu);
+    }
+    // What Windows asks every window before it ends the session: 0 refuses.
+    LRESULT QueryEndSession() const {
+        DWORD_PTR answer = 0xBAD;
+        ::SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer);
+        return static_cast<LRESULT>(answer);
+    }
+    // Brought back from the tray with a modal window open: the main window
+    // disabled beneath it, the modal window above it and active.
+    void ExpectBackBehind(HWND modal) const {
+        EXPECT_TRUE(WaitFor([&] { return Shown() && ::GetForegroundWindow() == modal; }, 5000));
+        EXPECT_TRUE(::IsWindowVisible(modal));
+        EXPECT_FALSE(::IsWindowEnabled(main));
+        EXPECT_FALSE(::IsWindowEnabled(App()));
+        bool modalFirst = false;
+        for (HWND at = ::GetTopWindow(nullptr); at && at != main; at = ::GetWindow(at, GW_HWNDNEXT)) {
+            modalFirst = modalFirst || at == modal;
+        }
+        EXPECT_TRUE(modalFirst) << "the modal window is not above the main window";
     }
 };
 
@@ -121,10 +151,115 @@ TEST_F(TrayProgramTest, PopupMenuAtTheCursorAndTheAboutBoxOverTheHiddenProgram) 
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box); }, 5000));
     EXPECT_TRUE(::IsWindowVisible(about));
 
+    // A double-click brings the program back behind the About box, which
+    // goes back into the tray with it and returns with it.
+    TrayEvent(WM_LBUTTONDBLCLK);
+    ExpectBackBehind(about);
+    ::PostMessageA(App(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(WaitFor([&] { return InTray() && !::IsWindowVisible(about); }, 5000));
+    TrayEvent(WM_LBUTTONDBLCLK);
+    ExpectBackBehind(about);
+
     // 退出 while the About box is open ends the program.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kN1Id, 0);
     EXPECT_TRUE(EndsWithin(10000));
     EXPECT_FALSE(IconShown());
+}
+
+// A box that opened while the program sat in the tray stays modal when the
+// program comes back: the main window returns disabled beneath it, goes back
+// into the tray with it, and is usable again once the box is dismissed.
+TEST_F(TrayProgramTest, RestoreWhileABoxIsOpenBringsTheWindowBackDisabledBeneathIt) {
+    ASSERT_NE((Start(), main), nullptr);
+    source = folder + "\\不在了";
+    SetPaths();
+    ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return InTray(); }, 5000));
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindOwn(ui::InformationBox::kClassName)) && ::IsWindowVisible(box); },
+                        10000));
+    EXPECT_TRUE(InTray());
+
+    TrayEvent(WM_LBUTTONDBLCLK);
+    ExpectBackBehind(box);
+    ::PostMessageA(App(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(WaitFor([&] { return InTray() && !::IsWindowVisible(box); }, 5000));
+    TrayEvent(WM_LBUTTONDBLCLK);
+    ExpectBackBehind(box);
+
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box) && ::IsWindowEnabled(main); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == main; }, 3000));
+    ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
+// The shell's clicks on the icon reach the program while a run copies (the
+// run looks at its queue between buffers, which delivers what others send):
+// nothing happens until the run ends, and the copy goes on meanwhile. Then
+// the double-click brings the window back; the right-click is dropped, since
+// a menu opening late at a stale place would only surprise. Log-off is
+// refused during the run and accepted after it.
+TEST_F(TrayProgramTest, ClicksAndLogOffDuringARunWaitForItsEnd) {
+    constexpr std::uint64_t kFileSize = 256u << 20;
+    constexpr int kFiles = 4;
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(test::WriteZeroFile(source + "\\big" + std::to_string(i) + ".dat", kFileSize));
+    }
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    EXPECT_NE(QueryEndSession(), 0);
+    ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return InTray(); }, 5000));
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        dialog = FindOwn(TBackupForm::kClassName);
+        return dialog && ::IsWindowVisible(dialog) && test::TemporaryFilesIn(dest).bytes > 0;
+    }, 10000)) << "no run";
+    const auto began = e2e::SteadyClock::now();
+    // What the destination holds: the copies in place and the one under way.
+    const auto destBytes = [&] {
+        std::uint64_t bytes = test::TemporaryFilesIn(dest).bytes;
+        for (const std::string& name : test::ScratchDir::List(dest)) {
+            if (!IsTemporaryName(name)) bytes += kFileSize;
+        }
+        return bytes;
+    };
+
+    TrayEvent(WM_RBUTTONUP);
+    TrayEvent(WM_LBUTTONDBLCLK);
+    EXPECT_EQ(QueryEndSession(), 0) << "log-off was not refused during the run";
+    const std::uint64_t before = destBytes();
+    bool menuMeanwhile = false, shownMeanwhile = false;
+    for (int look = 0; look < 5; ++look) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        menuMeanwhile = menuMeanwhile || MenuOpen();
+        shownMeanwhile = shownMeanwhile || ::IsWindowVisible(main);
+    }
+    const std::uint64_t after = destBytes();
+    ASSERT_TRUE(::IsWindowVisible(dialog)) << "the run ended before it could be watched: make the files bigger";
+    EXPECT_GT(after, before) << "the copy did not go on";
+    EXPECT_FALSE(menuMeanwhile);
+    EXPECT_FALSE(shownMeanwhile);
+    EXPECT_TRUE(InTray());
+
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 60000));
+    std::printf("the run lasted %.1f s after the clicks\n",
+                std::chrono::duration<double>(e2e::SteadyClock::now() - began).count());
+    EXPECT_TRUE(WaitFor([&] { return Shown() && ::GetForegroundWindow() == main; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(MenuOpen());
+    EXPECT_NE(QueryEndSession(), 0);
+    for (int i = 0; i < kFiles; ++i) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(::GetFileAttributesExA((dest + "\\big" + std::to_string(i) + ".dat").c_str(),
+                                           GetFileExInfoStandard, &data));
+        EXPECT_EQ(data.nFileSizeLow, kFileSize);
+    }
+    ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
+    EXPECT_TRUE(EndsWithin(10000));
 }
 
 // A value of the version block, as a string.

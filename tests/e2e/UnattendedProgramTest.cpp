@@ -1,6 +1,7 @@
 // The real program left alone: a box that waits for a click holds back no
-// scheduled run, one box is open at a time, every box fits the screen, and the
-// tray icon survives a restart of the shell.
+// scheduled run, one box is open at a time, every box fits the screen, the
+// tray icon survives a restart of the shell, and a session that ends during a
+// run leaves the run's block in the log.
 #include "Backup.h"
 #include "Main.h"
 #include "e2e/ProgramDriver.h"
@@ -317,6 +318,34 @@ TEST_F(UnattendedProgramTest, TheNextRunSweepsAKilledRunsLeftoversAndNothingElse
     EXPECT_EQ(names, expected);
     EXPECT_EQ(Count(ReadFileBytes(folder + "\\Backup.log"), "清除:"), 1u);
     CloseProgram();
+}
+
+// The user ends the session during a run all the same (log-off was
+// refused). Windows may end the process as soon as WM_ENDSESSION is answered,
+// as this test does: by then the run's block is in the log, marked cut off,
+// and the file being copied goes with the process.
+TEST_F(UnattendedProgramTest, SessionEndingDuringARunLeavesACutOffBlockAndNoTemporaryFile) {
+    ASSERT_TRUE(test::WriteZeroFile(source + "\\big.dat", 2ull << 30));
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return test::TemporaryFilesIn(dest).bytes > 0; }, 10000)) << "no run";
+
+    DWORD_PTR answer = 0xBAD;
+    ASSERT_TRUE(::SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, 0u);
+    ASSERT_TRUE(::SendMessageTimeoutA(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    const std::string log = ReadFileBytes(folder + "\\Backup.log");
+    ::TerminateProcess(process.hProcess, 1);
+    ASSERT_TRUE(EndsWithin(10000));
+
+    EXPECT_EQ(Count(log, "开始备份"), 1u) << log;
+    EXPECT_NE(log.find("] 备份中断: Windows 会话结束 (注销、重启或关机), 其余文件未备份\r\n"
+                       "    复制: 0 个文件, 0 字节\r\n"),
+              std::string::npos) << log;
+    EXPECT_EQ(ReadFileBytes(folder + "\\Backup.log"), log);
+    EXPECT_EQ(test::TemporaryFilesIn(dest).count, 0);
+    EXPECT_EQ(::GetFileAttributesA((dest + "\\big.dat").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

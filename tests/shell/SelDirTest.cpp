@@ -3,13 +3,16 @@
 #include "Main.h"
 #include "SelDir.h"
 #include "TreeHost.h"
+#include "platform/ReportQueue.h"
 #include "windows/WindowTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelvo::test {
@@ -137,6 +140,57 @@ TEST_F(SelDirTest, RefusedRenameShowsTheUniformErrorBox) {
     EXPECT_EQ(reporter.errors, (std::vector<std::string>{"Rename to theirs failed"}));
     EXPECT_TRUE(IsDirectory(temp / "mine"));
     EXPECT_EQ(form.ShellTreeView1.SelectedPath(), temp / "mine");
+}
+
+// A window that the program opens by itself (a run's dialog, a report box)
+// takes the focus, and a tree commits an edit that loses it: the folder name
+// being typed is dropped instead, and the folder keeps its name.
+TEST_F(SelDirTest, ARunsDialogOrAReportBoxCancelsALabelEdit) {
+    TempTree temp{"mine", "src"};
+    ui::Application::Instance().SetTitle(kApplicationTitle);
+    ScriptedClock clock;
+    clock.Set({At(12, 0, 0)});
+    MainFormSite site;
+    site.exePath = [&] { return temp / "ZelvoBackup.exe"; };
+    TMainForm main(clock.AsClock(), site);
+    main.Timer1.SetEnabled(false);
+    main.SourceEdit.SetText(temp / "src");
+    main.DesEdit.SetText(temp / "dst");
+    main.CheckBox1.SetChecked(true);
+    main.DateTimePicker1.SetTime(EncodeTime(12, 0, 0));
+    const std::vector<std::pair<const char*, std::function<void()>>> opening = {
+        {"a run's dialog", [&] { ::SendMessageA(main.Handle(), WM_TIMER, TMainForm::kTimer1Id, 0); }},
+        {"a report box", [] { ui::ShowReport(ui::Report{ui::ReportKind::Information, "", {"报告"}, ""}); }},
+    };
+    for (const auto& [what, open] : opening) {
+        SCOPED_TRACE(what);
+        TSelDirForm form;
+        const HWND tree = form.ShellTreeView1.Handle();
+        const HTREEITEM item = form.ShellTreeView1.Shell().Select(temp / "mine");
+        ASSERT_NE(item, nullptr);
+        bool editing = false, editorLeft = false;
+        {
+            SoonAction soon(kSoonMs, [&] {
+                ::SetFocus(tree);
+                const auto edit = reinterpret_cast<HWND>(
+                    ::SendMessageA(tree, TVM_EDITLABELA, 0, reinterpret_cast<LPARAM>(item)));
+                editing = edit != nullptr;
+                ::SetWindowTextA(edit, "half");
+                open();
+                editorLeft = TreeView_GetEditControl(tree) == nullptr;
+                form.CloseBitBtn.Click();
+            });
+            form.ShowModal();
+        }
+        EXPECT_TRUE(editing);
+        EXPECT_TRUE(editorLeft);
+        EXPECT_TRUE(IsDirectory(temp / "mine"));
+        EXPECT_FALSE(IsDirectory(temp / "half"));
+        EXPECT_EQ(ItemLabel(tree, item), "mine");
+    }
+    EXPECT_TRUE(IsDirectory(temp / "dst"));  // the run did happen
+    EXPECT_EQ(reporter.informations, (std::vector<std::string>{"报告"}));
+    EXPECT_TRUE(reporter.errors.empty());
 }
 
 class PickFolderTest : public SelDirTest {

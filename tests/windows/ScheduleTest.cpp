@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zelvo {
@@ -341,6 +343,46 @@ TEST_F(ScheduleTest, ALogThatCannotBeWrittenChangesNothingElse) {
     const std::string& text = reporter.errors[0];
     EXPECT_EQ(text.rfind("Cannot open file " + source + "\\locked", 0), 0u) << text;
     EXPECT_EQ(text.find("Backup.log"), std::string::npos) << text;
+}
+
+// Windows ends the session while a run copies, sending from another thread
+// as the system does. Log-off was refused meanwhile; inside the message the
+// run's block goes into the log, marked cut off; the run then ends at once,
+// without its temporary file, no box waits for a click, the main window
+// closes, and the block is not written a second time.
+TEST_F(ScheduleTest, TheSessionEndingDuringARunEndsItAtOnceAndLogsItOnce) {
+    ASSERT_TRUE(test::WriteZeroFile(source + "\\big.dat", 1ull << 30));
+    SetSlot(form->CheckBox1, form->DateTimePicker1, EncodeTime(12, 0, 0));
+    clock.Set({At(12, 0, 0)});
+    form->Show();
+    DWORD_PTR refused = 0xBAD;
+    std::string logAtAnswer;
+    std::thread session([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (test::TemporaryFilesIn(dest).bytes <= kCopyBufferSize && std::chrono::steady_clock::now() < end) {
+            ::Sleep(1);
+        }
+        ::SendMessageTimeoutA(form->Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &refused);
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutA(form->Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &ignored);
+        logAtAnswer = ReadFileBytes(scratch / "Backup.log");
+    });
+    Tick();
+    session.join();
+
+    EXPECT_EQ(refused, 0u);
+    const std::string log = ReadFileBytes(scratch / "Backup.log");
+    EXPECT_EQ(log, logAtAnswer);
+    EXPECT_EQ(log.find("开始备份"), log.rfind("开始备份")) << log;
+    EXPECT_NE(log.find("] 备份中断: Windows 会话结束"), std::string::npos) << log;
+    std::vector<std::string> names = DestFiles();
+    names.erase(std::remove(names.begin(), names.end(), "a.txt"), names.end());
+    names.erase(std::remove(names.begin(), names.end(), "b.txt"), names.end());
+    EXPECT_TRUE(names.empty()) << names.front();
+    EXPECT_TRUE(reporter.errors.empty());
+    EXPECT_TRUE(reporter.informations.empty());
+    EXPECT_FALSE(form->Visible());
+    EXPECT_EQ(BackupForm, nullptr);
 }
 
 }  // namespace

@@ -203,6 +203,42 @@ TEST_F(TrayTest, TaskbarCreatedBringsTheIconBackOnlyInTheTray) {
     EXPECT_FALSE(IconShown());
 }
 
+// At log-on the shell may still be starting and refuse the icon; without it
+// the program in the tray could never come back. It asks again, a few
+// seconds apart, until the shell takes the icon.
+TEST_F(TrayTest, ARefusedIconIsAskedForAgainUntilTheShellTakesIt) {
+    bool refusing = true;
+    ui::ScopedNotifyIconHook shell([&](DWORD message, ui::NotifyIconRecord& record) {
+        return !refusing && ::Shell_NotifyIconA(message, reinterpret_cast<NOTIFYICONDATAA*>(&record)) != FALSE;
+    });
+    const auto retry = [&] { ::SendMessageA(form->Handle(), WM_TIMER, TMainForm::kTrayRetryTimerId, 0); };
+    app.ShowMainForm(SW_SHOWNORMAL);
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(app.Minimized());
+    EXPECT_FALSE(IconShown());
+    EXPECT_TRUE(form->TrayRetryTimer.Enabled());
+    retry();
+    EXPECT_FALSE(IconShown());
+    EXPECT_TRUE(form->TrayRetryTimer.Enabled());
+
+    refusing = false;
+    retry();
+    EXPECT_TRUE(InTray());
+    EXPECT_FALSE(form->TrayRetryTimer.Enabled());
+    // An icon already there is no refusal: nothing to ask again for.
+    form->MinimizeToTray();
+    EXPECT_FALSE(form->TrayRetryTimer.Enabled());
+
+    // Back on the screen before the shell took the icon: no more asking.
+    TrayEvent(WM_LBUTTONDBLCLK);
+    refusing = true;
+    ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    app.Restore();
+    retry();
+    EXPECT_FALSE(form->TrayRetryTimer.Enabled());
+    EXPECT_FALSE(IconShown());
+}
+
 TEST_F(TrayTest, DestructionRemovesTheIcon) {
     TrayIconData = ui::NotifyIconRecord{};
     form->FormDestroy();  // never filled: nothing to remove, and no harm
