@@ -130,7 +130,7 @@ TEST(SoakTest, ManyRunsAndTripsToTheTrayLeakNothing) {
     // (a tray trip every fourth run, samples every tenth of the runs after
     // the first fifth).
     const char* runsSetting = std::getenv("ZELVO_SOAK_RUNS");
-    const int kRuns = std::max(100, runsSetting ? std::atoi(runsSetting) : 500);
+    const int kRuns = std::max(100, runsSetting ? std::atoi(runsSetting) : 400);
     const int kTrips = kRuns / 4;
     const int kWarmUp = kRuns / 5;
     const int kSampleEvery = kRuns / 10;
