@@ -14,13 +14,13 @@
 // and the peak working set read in that process belongs to the engine's run
 // alone. --no-flush leaves out the flush of each copy before its rename, to
 // show what that flush costs, for new copies and for replacing ones.
-// The same run through the program's own progress dialog (copybench.exe
-// --dialog SRC DST PEAKFILE, a window process) is timed beside it on the small
-// files, the two taking turns, to show what the dialog adds.
-#include "Backup.h"
+// The same run through the program's own progress dialog (copybench-dialog.exe
+// SRC DST PEAKFILE, a window process of its own, so the engine's peak working
+// set stays its own) is timed beside it on the small files, the two taking
+// turns, to show what the dialog adds.
+#include "BenchChild.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
-#include "platform/Application.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -37,6 +37,10 @@
 namespace {
 
 using zelvo::JoinPath;
+using zelvo::bench::Die;
+using zelvo::bench::Now;
+using zelvo::bench::PeakWorkingSet;
+using zelvo::bench::WriteChildReport;
 
 struct Options {
     std::string dir = "copybench-data";
@@ -64,26 +68,6 @@ public:
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };
-
-[[noreturn]] void Die(const std::string& what) {
-    std::fprintf(stderr, "copybench: %s (error %lu)\n", what.c_str(), GetLastError());
-    std::exit(2);
-}
-
-double Now() {
-    static LARGE_INTEGER frequency{};
-    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::uint64_t PeakWorkingSet() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PeakWorkingSetSize;
-}
 
 // Writes size bytes of varying content through a 64 KiB buffer, so making the
 // data does not raise the process's peak working set by much.
@@ -164,16 +148,6 @@ void Prepare(const Options& options, const std::string& small, const std::string
     }
 }
 
-// What a child writes to the file named by peakFile: its peak working set
-// (bytes) and the seconds its run took inside the process.
-void WriteChildReport(const std::string& peakFile, double seconds) {
-    const std::string report = std::to_string(PeakWorkingSet()) + " " + std::to_string(seconds);
-    HANDLE file = CreateFileA(peakFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
 // The child side of an engine run: copies, then reports.
 int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile, bool flush) {
     Quiet quiet;
@@ -183,26 +157,6 @@ int EngineChild(const std::string& source, const std::string& dest, const std::s
     const double seconds = Now() - start;
     if (result.refused) Die("engine refused " + dest);
     if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
-    WriteChildReport(peakFile, seconds);
-    return 0;
-}
-
-// The child side of a run through the progress dialog as the scheduler shows
-// it: created, shown modally, the run in its first tick. With no main window
-// the overwrite switch reads off, which into an empty destination changes nothing.
-int DialogChild(const std::string& source, const std::string& dest, const std::string& peakFile) {
-    zelvo::ui::Application& app = zelvo::ui::Application::Instance();
-    app.SetTitle("copybench");
-    app.Initialize();
-    const double start = Now();
-    zelvo::TBackupForm dialog;
-    dialog.SourcePath = source;
-    dialog.DestPath = dest;
-    dialog.ShowModal();
-    const double seconds = Now() - start;
-    const zelvo::CopyRunResult& result = dialog.Outcome.result;
-    if (!dialog.Outcome.ran || result.refused) Die("dialog made no run into " + dest);
-    if (!result.failures.empty()) Die("dialog run failed: " + result.failures.front());
     WriteChildReport(peakFile, seconds);
     return 0;
 }
@@ -260,7 +214,8 @@ void RunEngineNoFlush(const std::string& source, const std::string& dest) {
 void RunDialog(const std::string& source, const std::string& dest) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    RunProcess(Quote(self) + " --dialog " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()));
+    RunProcess(Quote(zelvo::bench::Sibling(self, "copybench-dialog.exe")) + " " + Quote(source) + " " + Quote(dest) +
+               " " + Quote(PeakFile()));
 }
 
 // Reads a child's report; the peak counts toward the engine's unless it was the dialog's.
@@ -418,7 +373,6 @@ int main(int argc, char** argv) {
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--engine") == 0) {
         return EngineChild(argv[2], argv[3], argv[4], argc == 5 || std::strcmp(argv[5], "--no-flush") != 0);
     }
-    if (argc == 5 && std::strcmp(argv[1], "--dialog") == 0) return DialogChild(argv[2], argv[3], argv[4]);
     const Options options = ParseArguments(argc, argv);
     const std::string small = JoinPath(options.dir, "small");
     const std::string large = JoinPath(options.dir, "large");

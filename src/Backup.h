@@ -34,7 +34,7 @@ public:
     // The caption and the bar are painted at most this often during a run
     // (and always at its end): painting each file costs more than copying it,
     // and even ten paints a second cost a few per cent of a run of small files.
-    static constexpr DWORD kPaintIntervalMs = 100;
+    static constexpr DWORD kPaintIntervalMs = 50;
     // How often the run looks at its queue between buffers, at most.
     static constexpr DWORD kLookIntervalMs = 50;
     // Shown by Windows beside the program when log-off waits for a run.
