@@ -44,11 +44,6 @@ void TBackupForm::Timer1Timer() {
     Outcome.start = clock_();
     {
         const ui::RunGate gate(hwnd_, kShutdownReason, [this] { SessionEnding(); });
-        // The platform's bar repaints itself at every step (Wine's inside the
-        // step itself), which costs more than copying a small file: it is
-        // painted with the caption instead, when due.
-        ProgressBar1.SetRedraw(false);
-        barFrozen_ = true;
         try {
             Outcome.result = RunCopy(SourcePath, DestPath,
                                      [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
@@ -57,8 +52,6 @@ void TBackupForm::Timer1Timer() {
             // (out of memory) ends it and is reported with them, after the dialog.
             Outcome.result.failures.emplace_back(e.what());
         }
-        barFrozen_ = false;
-        ProgressBar1.SetRedraw(true);
     }
     tally_ = nullptr;
     Outcome.end = clock_();
@@ -73,17 +66,25 @@ void TBackupForm::SetCaption(const std::string& caption) {
     PaintIfDue();
 }
 
-void TBackupForm::SetStep(int step) { ProgressBar1.SetStep(step); }
+void TBackupForm::SetStep(int step) {
+    ProgressBar1.StepBy(pendingSteps_);
+    pendingSteps_ = 0;
+    ProgressBar1.SetStep(step);
+}
 
 void TBackupForm::StepIt() {
-    // Every step reaches the bar, so it wraps past the maximum as it always did.
-    ProgressBar1.StepIt();
+    // Counted, and handed to the bar when it is painted: a step sent to the
+    // bar at once costs more than copying a small file (Wine repaints the bar
+    // inside the step).
+    ++pendingSteps_;
     PaintIfDue();
     // Entries that need no buffer (skipped, empty, subdirectories) can fill a whole run.
     LookAtQueue();
 }
 
 void TBackupForm::SetPosition(int position) {
+    // Steps taken before a position is set end where it puts the bar.
+    pendingSteps_ = 0;
     ProgressBar1.SetPosition(position);
     PaintIfDue();
 }
@@ -98,11 +99,10 @@ void TBackupForm::Paint() {
         SetText(caption_);
         captionChanged_ = false;
     }
+    ProgressBar1.StepBy(pendingSteps_);
+    pendingSteps_ = 0;
     ::UpdateWindow(hwnd_);
-    if (barFrozen_) ProgressBar1.SetRedraw(true);
-    ::InvalidateRect(ProgressBar1.Handle(), nullptr, FALSE);
     ::UpdateWindow(ProgressBar1.Handle());
-    if (barFrozen_) ProgressBar1.SetRedraw(false);
     painted_ = true;
     lastPaint_ = ::GetTickCount();
 }

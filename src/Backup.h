@@ -85,7 +85,7 @@ private:
     bool captionChanged_ = false;
     bool painted_ = false;
     DWORD lastPaint_ = 0;
-    bool barFrozen_ = false;  // the bar's own repainting is off
+    int pendingSteps_ = 0;  // taken, not yet handed to the bar
     bool looked_ = false;
     DWORD lastLook_ = 0;
     // Valid while the run copies; the file only inside BetweenBuffers.

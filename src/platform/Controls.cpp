@@ -375,9 +375,29 @@ int ProgressBar::Maximum() const {
     return static_cast<int>(::SendMessageA(hwnd_, PBM_GETRANGE, FALSE, 0));
 }
 
-void ProgressBar::SetStep(int step) { ::SendMessageA(hwnd_, PBM_SETSTEP, static_cast<WPARAM>(step), 0); }
+void ProgressBar::SetStep(int step) {
+    step_ = step;
+    ::SendMessageA(hwnd_, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+}
 
 void ProgressBar::StepIt() { ::SendMessageA(hwnd_, PBM_STEPIT, 0, 0); }
+
+void ProgressBar::StepBy(int count) {
+    if (step_ == 0) return;  // the bar would not move
+    // Steps that stay within the range are one move; a step that would pass
+    // the maximum (or go back) is the bar's own, so it starts over as it always does.
+    const int maximum = Maximum();
+    while (count > 0) {
+        const int room = step_ > 0 ? (maximum - Position()) / step_ : 0;
+        const int moves = room < count ? room : count;
+        if (moves > 0) ::SendMessageA(hwnd_, PBM_DELTAPOS, static_cast<WPARAM>(moves * step_), 0);
+        count -= moves;
+        if (count > 0) {
+            StepIt();
+            --count;
+        }
+    }
+}
 
 int ProgressBar::Position() const { return static_cast<int>(::SendMessageA(hwnd_, PBM_GETPOS, 0, 0)); }
 

@@ -192,8 +192,14 @@ public:
     void SetStep(int step);
     // Advances by the step; past the maximum the bar starts over from the minimum.
     void StepIt();
+    // Ends where `count` StepIt calls would, in as few trips through the bar
+    // as the range allows.
+    void StepBy(int count);
     int Position() const;
     void SetPosition(int position);
+
+private:
+    int step_ = 10;  // the control's own default
 };
 
 enum class Bevel { None, Lowered, Raised, Space };

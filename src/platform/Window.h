@@ -54,9 +54,6 @@ public:
     RECT ParentRect() const;
     SIZE ClientSize() const;
     void SetFont(HFONT font);
-    // WM_SETREDRAW: while off, the window neither paints nor counts as
-    // visible; turned on again, it is not repainted by itself.
-    void SetRedraw(bool redraw) { ::SendMessageA(hwnd_, WM_SETREDRAW, redraw ? TRUE : FALSE, 0); }
 
     // The object behind a window of the program's own classes; null for others.
     static Window* FromHandle(HWND hwnd);

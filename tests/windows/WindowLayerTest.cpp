@@ -290,6 +290,24 @@ TEST_F(WindowLayerTest, ProgressBarStepsStartOverPastTheMaximum) {
     EXPECT_EQ(bar.Position(), 6000);
     bar.StepIt();
     EXPECT_EQ(bar.Position(), 2000);
+
+    // Many steps at once end where as many single steps end, past the maximum too.
+    ui::ProgressBar single;
+    single.Create(form, 11, ui::Bounds{0, 30, 100, 20});
+    single.SetRange(0, kProgressMax);
+    const struct {
+        int step, start, count;
+    } rows[] = {{3333, 0, 3}, {3333, 0, 4}, {6000, 2000, 5}, {2500, 10000, 1}, {1, 9990, 25}, {0, 500, 7}, {-300, 1000, 4}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.step << " " << row.start << " " << row.count);
+        for (ui::ProgressBar* b : {&bar, &single}) {
+            b->SetStep(row.step);
+            b->SetPosition(row.start);
+        }
+        bar.StepBy(row.count);
+        for (int i = 0; i < row.count; ++i) single.StepIt();
+        EXPECT_EQ(bar.Position(), single.Position());
+    }
 }
 
 TEST_F(WindowLayerTest, BackupDialogLayout) {
