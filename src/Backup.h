@@ -32,8 +32,9 @@ public:
     static constexpr UINT_PTR kTimer1Id = 1;
     static constexpr UINT kTimer1Interval = 1;
     // The caption and the bar are painted at most this often during a run
-    // (and always at its end): painting each file costs more than copying it,
-    // and even ten paints a second cost a few per cent of a run of small files.
+    // (and always at its end): under Wine painting them for each file costs
+    // more than copying a small file; twenty paints a second still read as a
+    // moving bar and a running file name.
     static constexpr DWORD kPaintIntervalMs = 50;
     // How often the run looks at its queue between buffers, at most.
     static constexpr DWORD kLookIntervalMs = 50;
