@@ -109,12 +109,14 @@ void TBackupForm::Paint() {
 
 void TBackupForm::Track(const CopyRunResult& soFar) { tally_ = &soFar; }
 
-void TBackupForm::BetweenBuffers(FileStream& writing) {
+void TBackupForm::BetweenBuffers(FileStream& writing, FileStream* flushing) {
     // A big file shows its name once it is due, not only at the next file.
     PaintIfDue();
     writing_ = &writing;
+    flushing_ = flushing;
     LookAtQueue();
     writing_ = nullptr;
+    flushing_ = nullptr;
     // Only here, inside a file's copy, does the run know how to end at once.
     if (sessionEnded_) throw RunCutOff();
 }
@@ -135,8 +137,9 @@ void TBackupForm::LookAtQueue() {
 }
 
 void TBackupForm::SessionEnding() {
-    // Gone with its handle, however the process ends.
+    // Gone with their handles, however the process ends.
     if (writing_) writing_->DeleteOnClose();
+    if (flushing_) flushing_->DeleteOnClose();
     sessionEnded_ = true;
     if (!OnSessionEnd) return;
     BackupOutcome soFar;

@@ -73,7 +73,7 @@ private:
     void SetStep(int step) override;
     void StepIt() override;
     void SetPosition(int position) override;
-    void BetweenBuffers(FileStream& writing) override;
+    void BetweenBuffers(FileStream& writing, FileStream* flushing) override;
     void Track(const CopyRunResult& soFar) override;
 
     void PaintIfDue();
@@ -89,9 +89,10 @@ private:
     int pendingSteps_ = 0;  // taken, not yet handed to the bar
     bool looked_ = false;
     DWORD lastLook_ = 0;
-    // Valid while the run copies; the file only inside BetweenBuffers.
+    // Valid while the run copies; the files only inside BetweenBuffers.
     const CopyRunResult* tally_ = nullptr;
     FileStream* writing_ = nullptr;
+    FileStream* flushing_ = nullptr;
     bool sessionEnded_ = false;
 };
 

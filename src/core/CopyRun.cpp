@@ -4,7 +4,11 @@
 #include "core/FileSystem.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 namespace zelvo {
 
@@ -191,7 +195,7 @@ private:
 };
 
 void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const std::string& sourceFile,
-                 const std::string& destFile, CopyProgress& progress, CopyFaults* faults) {
+                 const std::string& destFile, CopyProgress& progress, CopyFaults* faults, FileStream* flushing) {
     if (size > 0) {
         const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
         const std::unique_ptr<char[]> buffer(new char[bufferSize]);
@@ -203,7 +207,7 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const
             if (faults && faults->FailWrite(destFile, done)) throw StreamWriteError(kStreamWriteErrorText);
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
-            progress.BetweenBuffers(dest);
+            progress.BetweenBuffers(dest, flushing);
         }
     }
     // No writer can open the source while we read it, but one outside the
@@ -249,44 +253,176 @@ Outcome Place(Destination& destination, const std::wstring& name, const std::wst
     return Outcome::Copied;
 }
 
-// Copies one file and puts it in place; `size` receives its size.
-Outcome CopyOneFile(const DirPath& sourceDir, Destination& destination, const std::wstring& name,
-                    bool replaceExisting, CopyProgress& progress, CopyFaults* faults, std::uint64_t& size) {
-    const std::string sourceFile = sourceDir.ShownPathOf(name);
-    const std::string destFile = destination.Dir().ShownPathOf(name);
-    TemporaryFile temporary;
-    bool existed = false;
-    {
-        FileStream source = FileStream::OpenRead(sourceDir.PathOf(name), sourceFile);
-        size = source.Size();
-        if (destination.MayHold(name)) {
-            // Found before the copy, what will not be replaced costs no copying.
-            const FoundEntry existing = destination.Find(name);
-            if (existing.found) {
-                if (existing.IsDirectory()) throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
-                if (!replaceExisting) return Outcome::Skipped;
-                if (!Replaceable(existing, name)) {
-                    throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
-                }
-                existed = true;
+// Flushes on a thread of its own, one file at a time, so that the disk takes
+// in one copy while the run reads and writes the next.
+class Flusher {
+public:
+    Flusher() = default;
+    Flusher(const Flusher&) = delete;
+    Flusher& operator=(const Flusher&) = delete;
+    ~Flusher() {
+        if (!thread_) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        ::WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+
+    // Begins flushing `file`, which must stay open until End returns.
+    void Begin(HANDLE file) {
+        if (!thread_) {
+            // A flush needs little stack; a small reservation spares the
+            // 32-bit address space.
+            thread_.Reset(::CreateThread(nullptr, kFlusherStack, &Flusher::Work, this,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+            if (!thread_) {
+                // No thread to be had: flushed here and now, as without one.
+                succeeded_ = FlushFileBuffersCall(file) != FALSE;
+                return;
             }
         }
-        FileStream dest = FileStream::CreateTemporary(destination.TemporaryDir(), destination.SourceNames(), destFile,
-                                                      temporary.path);
-        CopyContent(source, dest, size, sourceFile, destFile, progress, faults);
-        // Without this the rename could reach the disk before the content
-        // does, and a power cut would leave a torn file under the name: a
-        // replaced copy lost, or a new one that every later run without the
-        // overwrite switch would skip as present.
-        const CopyFaults::Flush flush = faults ? faults->BeforeFlush(destFile) : CopyFaults::Flush::Do;
-        if (flush == CopyFaults::Flush::Fail) throw StreamWriteError(kStreamWriteErrorText);
-        if (flush == CopyFaults::Flush::Do) dest.Flush();
-        dest.Close();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            file_ = file;
+            done_ = false;
+        }
+        changed_.notify_all();
     }
-    const Outcome outcome = Place(destination, name, temporary.path, existed, replaceExisting, destFile);
-    if (outcome == Outcome::Copied) temporary.Keep();
-    return outcome;
+
+    // Waits for the flush begun last; whether it succeeded.
+    bool End() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return done_; });
+        return succeeded_;
+    }
+
+private:
+    static constexpr SIZE_T kFlusherStack = 64 * 1024;
+
+    static DWORD WINAPI Work(void* self) {
+        static_cast<Flusher*>(self)->Flush();
+        return 0;
+    }
+
+    void Flush() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || file_ != nullptr; });
+            if (file_ == nullptr) return;
+            const HANDLE file = std::exchange(file_, nullptr);
+            lock.unlock();
+            const bool succeeded = FlushFileBuffersCall(file) != FALSE;
+            lock.lock();
+            succeeded_ = succeeded;
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    HANDLE file_ = nullptr;
+    bool done_ = true;
+    bool succeeded_ = true;
+    bool quit_ = false;
+    KernelHandle thread_;
+};
+
+// A copy written whole into its temporary file, not yet in place.
+struct WrittenCopy {
+    std::wstring name;
+    std::string destFile;
+    std::uint64_t size = 0;
+    bool existed = false;
+    bool replaceExisting = false;
+    bool flush = true;
+    TemporaryFile temporary;  // before the stream: the file is closed first, then removed
+    std::optional<FileStream> dest;
+};
+
+// Reads a source file into a temporary file of the destination, ready to be
+// flushed and put in place; null when the file there is left alone.
+std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& destination, const std::wstring& name,
+                                       bool replaceExisting, CopyProgress& progress, CopyFaults* faults,
+                                       FileStream* flushing) {
+    auto copy = std::make_unique<WrittenCopy>();
+    copy->name = name;
+    copy->destFile = destination.Dir().ShownPathOf(name);
+    copy->replaceExisting = replaceExisting;
+    const std::string sourceFile = sourceDir.ShownPathOf(name);
+    FileStream source = FileStream::OpenRead(sourceDir.PathOf(name), sourceFile);
+    copy->size = source.Size();
+    if (destination.MayHold(name)) {
+        // Found before the copy, what will not be replaced costs no copying.
+        const FoundEntry existing = destination.Find(name);
+        if (existing.found) {
+            if (existing.IsDirectory()) throw FileCreateError(FormatMessageText(kCannotCreateFileText, copy->destFile));
+            if (!replaceExisting) return nullptr;
+            if (!Replaceable(existing, name)) {
+                throw FileCreateError(FormatMessageText(kCannotCreateFileText, copy->destFile));
+            }
+            copy->existed = true;
+        }
+    }
+    copy->dest.emplace(FileStream::CreateTemporary(destination.TemporaryDir(), destination.SourceNames(),
+                                                   copy->destFile, copy->temporary.path));
+    CopyContent(source, *copy->dest, copy->size, sourceFile, copy->destFile, progress, faults, flushing);
+    const CopyFaults::Flush flush = faults ? faults->BeforeFlush(copy->destFile) : CopyFaults::Flush::Do;
+    if (flush == CopyFaults::Flush::Fail) throw StreamWriteError(kStreamWriteErrorText);
+    copy->flush = flush == CopyFaults::Flush::Do;
+    return copy;
 }
+
+// Holds the copy written last while its flush runs beside the next file's
+// copy, and puts it in place once the flush has ended. Without the flush the
+// rename could reach the disk before the content does, and a power cut would
+// leave a torn file under the name: a replaced copy lost, or a new one that
+// every later run without the overwrite switch would skip as present.
+class FlushBehind {
+public:
+    FlushBehind() = default;
+    FlushBehind(const FlushBehind&) = delete;
+    FlushBehind& operator=(const FlushBehind&) = delete;
+    // A copy still held (the run was cut off) goes with its temporary file.
+    ~FlushBehind() {
+        if (held_ && held_->flush) flusher_.End();
+    }
+
+    // The held copy's file, open until it is settled.
+    FileStream* Flushing() { return held_ ? &*held_->dest : nullptr; }
+
+    void Hold(std::unique_ptr<WrittenCopy> copy) {
+        held_ = std::move(copy);
+        if (held_->flush) flusher_.Begin(held_->dest->Native());
+    }
+
+    // Puts the held copy in place and counts it; its failure goes to `result`.
+    void Settle(Destination& destination, CopyRunResult& result) {
+        if (!held_) return;
+        const bool flushed = !held_->flush || flusher_.End();
+        const std::unique_ptr<WrittenCopy> copy = std::move(held_);
+        try {
+            if (!flushed) throw StreamWriteError(kStreamWriteErrorText);
+            copy->dest->Close();
+            if (Place(destination, copy->name, copy->temporary.path, copy->existed, copy->replaceExisting,
+                      copy->destFile) == Outcome::Copied) {
+                copy->temporary.Keep();
+                result.bytesCopied += copy->size;
+                ++result.copied;
+            } else {
+                ++result.skipped;
+            }
+        } catch (const Failure& failure) {
+            result.failures.emplace_back(failure.what());
+        }
+    }
+
+private:
+    Flusher flusher_;
+    std::unique_ptr<WrittenCopy> held_;
+};
 
 }  // namespace
 
@@ -323,6 +459,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
     // bar still should files appear before the copy pass.
     progress.SetStep(count > 0 ? kProgressMax / count : 0);
 
+    FlushBehind flushBehind;
     DirListing listing(source, FaultsOf(faults, sourcePath));
     while (listing.Next(entry)) {
         progress.SetCaption(kCaptionPrefix + source.ShownPathOf(entry.name));
@@ -336,23 +473,28 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             ++result.skipped;
             continue;
         }
+        std::unique_ptr<WrittenCopy> written;
         try {
-            std::uint64_t size = 0;
-            if (CopyOneFile(source, destination, entry.name, replaceExisting, progress, faults, size) ==
-                Outcome::Copied) {
-                result.bytesCopied += size;
-                ++result.copied;
-            } else {
-                ++result.skipped;
-            }
+            written = WriteCopy(source, destination, entry.name, replaceExisting, progress, faults,
+                                flushBehind.Flushing());
         } catch (const Failure& failure) {
+            flushBehind.Settle(destination, result);
             result.failures.emplace_back(failure.what());
+            continue;
         } catch (const RunCutOff&) {
-            // The temporary file went with the unwinding; the rest is not reached.
+            // The temporary files, the one written and the one still held,
+            // go with the unwinding; the rest is not reached.
             result.cutOff = true;
             return result;
         }
+        flushBehind.Settle(destination, result);
+        if (written) {
+            flushBehind.Hold(std::move(written));
+        } else {
+            ++result.skipped;
+        }
     }
+    flushBehind.Settle(destination, result);
     // What was copied stays; the rest of the source was never seen.
     if (listing.Error() != ERROR_SUCCESS) result.failures.push_back(ListingFailureText(sourcePath, listing.Error()));
     progress.SetPosition(kProgressMax);

@@ -30,9 +30,10 @@ public:
     // Called between buffers of a long copy, so a window can tell the system it is alive.
     virtual void KeepAlive() {}
     // What the run calls between buffers: KeepAlive, unless a receiver that
-    // may end the run from inside it (RunCutOff) wants the temporary file the
-    // buffers go to (open until the call returns).
-    virtual void BetweenBuffers(FileStream& /*writing*/) { KeepAlive(); }
+    // may end the run from inside it (RunCutOff) wants the temporary files it
+    // has open until the call returns: the one the buffers go to and, while
+    // its flush runs, the copy written before (else null).
+    virtual void BetweenBuffers(FileStream& /*writing*/, FileStream* /*flushing*/) { KeepAlive(); }
     // Called once before the first entry: the run's tally as it grows, valid
     // until RunCopy returns.
     virtual void Track(const CopyRunResult& /*soFar*/) {}

@@ -419,38 +419,38 @@ TEST(CopyRunFailures, ASourceThatChangesWhileItIsCopiedIsReportedAndNothingIsLos
     }
 }
 
-// A receiver ends the run between two buffers of a file, as the end of the
-// session does, having marked the file's temporary copy to go with its handle.
+// A receiver ends the run between two buffers, as the end of the session
+// does, having marked the temporary files it holds open to go with their handles.
 class CutOffAt : public RecordingProgress {
 public:
-    explicit CutOffAt(std::uint64_t written) : written_(written) {}
-    void BetweenBuffers(FileStream& writing) override {
+    explicit CutOffAt(int call) : call_(call) {}
+    void BetweenBuffers(FileStream& writing, FileStream* flushing) override {
         KeepAlive();
-        if (writing.Size() < written_) return;
-        marked = writing.DeleteOnClose();
+        if (keepAlives < call_) return;
+        marked = writing.DeleteOnClose() && flushing && flushing->DeleteOnClose();
         throw RunCutOff();
     }
     bool marked = false;
 
 private:
-    std::uint64_t written_;
+    int call_;
 };
 
 TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
     Sandbox box;
-    ASSERT_TRUE(WriteFileBytes(box.Src("big.bin"), Pattern(4 * kCopyBufferSize, 5)));
-    ASSERT_TRUE(WriteFileBytes(box.Src("small.txt"), "small"));
-    CutOffAt progress(2 * kCopyBufferSize);
+    ASSERT_TRUE(WriteFileBytes(box.Src("a.bin"), Pattern(2 * kCopyBufferSize, 5)));
+    ASSERT_TRUE(WriteFileBytes(box.Src("b.bin"), Pattern(2 * kCopyBufferSize, 6)));
+    // In the second file, while the first one's copy is still held for its flush.
+    CutOffAt progress(3);
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
 
     EXPECT_TRUE(result.cutOff);
     EXPECT_TRUE(progress.marked);
     EXPECT_THAT(result.failures, IsEmpty());
-    // The small file was copied if the listing came to it first; nothing else is there.
-    const bool smallFirst = progress.captions.size() == 2;
-    EXPECT_EQ(result.copied, smallFirst ? 1 : 0);
-    EXPECT_EQ(Names(box.Dst()), smallFirst ? std::vector<std::string>{"small.txt"} : std::vector<std::string>{});
+    // The first copy, written but not yet in place, went with the second.
+    EXPECT_EQ(result.copied, 0);
+    EXPECT_THAT(Names(box.Dst()), IsEmpty());
     EXPECT_THAT(progress.finalPositions, IsEmpty());
 }
 

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <utility>
 
 using namespace zelvo;
@@ -58,6 +59,7 @@ public:
     RealFlushes& operator=(const RealFlushes&) = delete;
 
     std::vector<Made> made;
+    std::function<void()> during;  // called in each flush, before it is made
 
 private:
     static BOOL WINAPI Record(HANDLE file) {
@@ -67,6 +69,7 @@ private:
         GetFileSizeEx(file, &size);
         const std::wstring full = path;
         current_->made.push_back({ShownName(full.substr(full.rfind(L'\\') + 1)), std::uint64_t(size.QuadPart)});
+        if (current_->during) current_->during();
         return current_->previous_(file);
     }
 
@@ -109,6 +112,43 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
         EXPECT_EQ(ReadFileBytes(box.Dst("emptied")), "");
         EXPECT_EQ(ReadFileBytes(box.Dst("fresh.txt")), "fresh");
     }
+}
+
+// Signals once a file is written while the copy before it is being flushed.
+class SignalsOverlap : public RecordingProgress {
+public:
+    void BetweenBuffers(FileStream& /*writing*/, FileStream* flushing) override {
+        KeepAlive();
+        if (flushing) SetEvent(overlap.Get());
+    }
+    KernelHandle overlap{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+TEST(DurableCopies, AFlushRunsWhileTheNextFileIsWrittenAndItsCopyIsPlacedAfter) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("a.bin"), Pattern(2 * kCopyBufferSize, 1)));
+    ASSERT_TRUE(WriteFileBytes(box.Src("b.bin"), Pattern(2 * kCopyBufferSize, 2)));
+    SignalsOverlap progress;
+    RealFlushes flushes;
+    bool overlapped = false;
+    std::vector<std::string> placedDuringFirstFlush;
+    flushes.during = [&] {
+        if (flushes.made.size() != 1) return;
+        // A flush made before the next file is read would wait here in vain.
+        overlapped = WaitForSingleObject(progress.overlap.Get(), 10000) == WAIT_OBJECT_0;
+        for (const std::string& name : Names(box.Dst())) {
+            if (!IsTemporaryName(name)) placedDuringFirstFlush.push_back(name);
+        }
+    };
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    EXPECT_TRUE(overlapped);
+    EXPECT_THAT(placedDuringFirstFlush, IsEmpty());
+    EXPECT_EQ(flushes.made.size(), 2u);
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 2);
+    EXPECT_EQ(Names(box.Dst()), (std::vector<std::string>{"a.bin", "b.bin"}));
 }
 
 TEST(DurableReplacement, AFailingFlushKeepsTheOldCopy) {
