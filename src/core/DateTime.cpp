@@ -369,9 +369,10 @@ std::int64_t WholeSeconds(DateTime value) {
     return FloorDiv(RoundToMilliseconds(value), kMsPerSecond);
 }
 
-int SecondOfDay(DateTime value) {
-    const std::int64_t seconds = WholeSeconds(value);
-    return static_cast<int>(seconds - FloorDiv(seconds, kSecondsPerDay) * kSecondsPerDay);
+int SecondOfDay(DateTime value) { return SecondOfDayOf(WholeSeconds(value)); }
+
+int SecondOfDayOf(std::int64_t wholeSeconds) {
+    return static_cast<int>(wholeSeconds - FloorDiv(wholeSeconds, kSecondsPerDay) * kSecondsPerDay);
 }
 
 DateTime FromWholeSeconds(std::int64_t seconds) {

@@ -65,8 +65,10 @@ DateTimeParts DecodeDateTime(DateTime value);
 // rounds a sum.
 std::int64_t WholeMilliseconds(DateTime value);
 std::int64_t WholeSeconds(DateTime value);
-// The second of the day (0..86399) that "hh:mm:ss" shows for a date-time.
+// The second of the day (0..86399) that "hh:mm:ss" shows for a date-time,
+// and the same for a count of whole seconds (also before the epoch).
 int SecondOfDay(DateTime value);
+int SecondOfDayOf(std::int64_t wholeSeconds);
 // The DateTime of a whole-second count (inverse of WholeSeconds).
 DateTime FromWholeSeconds(std::int64_t seconds);
 // The time-of-day part (fraction) of a date-time.

@@ -4,18 +4,6 @@
 
 namespace zelvo {
 
-namespace {
-
-constexpr std::int64_t kSecondsPerDay = 86400;
-
-// The second of the day of a whole-second count, in 0..86399 also before the epoch.
-int DaySecond(std::int64_t second) {
-    const std::int64_t rest = second % kSecondsPerDay;
-    return static_cast<int>(rest < 0 ? rest + kSecondsPerDay : rest);
-}
-
-}  // namespace
-
 SlotScheduler::Tick SlotScheduler::BeginTick(std::int64_t current) {
     Tick tick;
     if (lastHandled_) {
@@ -37,7 +25,7 @@ bool SlotScheduler::IsDue(const Tick& tick, int slot, bool checked, int slotSeco
     const bool currentIsNew = !last || *last != current;
     last = current;
     if (!checked) return false;
-    const auto matches = [slotSecond](std::int64_t second) { return DaySecond(second) == slotSecond; };
+    const auto matches = [slotSecond](std::int64_t second) { return SecondOfDayOf(second) == slotSecond; };
     for (std::int64_t second = catchUpFirst; second <= catchUpLast; ++second) {
         if (matches(second)) return true;
     }
