@@ -235,15 +235,15 @@ Outcome Place(Destination& destination, const std::wstring& name, const std::wst
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
             throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
         }
-        // Something of that name turned up during the run, or the name is
-        // another file's 8.3 alias: without the switch, a file that is there
-        // is left alone, just as one there from the start.
-        if (!replaceExisting && !destination.Find(name).IsDirectory()) return Outcome::Skipped;
     }
     // Looked at right before the rename, not at the start of the run: a
     // desktop.ini or Thumbs.db that the shell has written meanwhile is as
     // protected as one that was there.
     const FoundEntry existing = destination.Find(name);
+    // Something of that name turned up during the run, or the name is
+    // another file's 8.3 alias: without the switch, a file that is there
+    // is left alone, just as one there from the start.
+    if (!existed && !replaceExisting && !existing.IsDirectory()) return Outcome::Skipped;
     if (existing.found && (!replaceExisting || !Replaceable(existing, name))) {
         throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
     }

@@ -291,10 +291,6 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
     }
 }
 
-void FileStream::Flush() {
-    if (!FlushFileBuffersCall(handle_.Get())) throw StreamWriteError(kStreamWriteErrorText);
-}
-
 bool FileStream::DeleteOnClose() noexcept {
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;

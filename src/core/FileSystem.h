@@ -172,8 +172,6 @@ public:
     void ReadBuffer(void* buffer, std::size_t count, const std::string& shown);
     // Writes exactly count bytes; fails with StreamWriteError.
     void WriteBuffer(const void* buffer, std::size_t count);
-    // Writes what the platform caches of the file to disk; fails with StreamWriteError.
-    void Flush();
     // Marks the file to be deleted when its handle closes, also when the
     // process is killed first; needs DELETE access (CreateTemporary has it).
     // False when the platform refuses.
