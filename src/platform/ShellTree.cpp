@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "core/FileSystem.h"
+#include "core/Paths.h"
 #include "platform/CommonControls.h"
 #include "platform/Gdi.h"
 
@@ -29,15 +30,6 @@ std::string Narrow(const wchar_t* text) {
     WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr);
     narrow.resize(static_cast<size_t>(size - 1));
     return narrow;
-}
-
-std::wstring Widen(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return {};
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], size);
-    wide.resize(static_cast<size_t>(size - 1));
-    return wide;
 }
 
 bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
@@ -250,7 +242,7 @@ std::string ShellTree::PathOf(HTREEITEM item) const {
 
 HTREEITEM ShellTree::Find(const std::string& path) {
     if (!desktop_ || !root_) return nullptr;
-    std::wstring name = Widen(path);
+    std::wstring name = WidenAnsi(path);
     if (name.empty()) return nullptr;
     Pidl target;
     ULONG eaten = 0;
@@ -351,7 +343,7 @@ void ShellTree::CarryOut(HTREEITEM item, IContextMenu& menu, LPCSTR command,
 void ShellTree::Rename(HTREEITEM item, const std::string& name) {
     Node* node = NodeOf(item);
     const ComPtr<IShellFolder> parent = ParentFolderOf(item);
-    const std::wstring wide = Widen(name);
+    const std::wstring wide = WidenAnsi(name);
     Pidl renamed;
     // No owner window: the shell's own refusal box would come on top of ours.
     const bool done = node && parent && item != root_ && CanRename(item) &&

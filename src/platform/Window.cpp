@@ -1,5 +1,6 @@
 #include "platform/Window.h"
 
+#include "core/Paths.h"
 #include "platform/Gdi.h"
 #include "platform/ReportQueue.h"
 
@@ -136,12 +137,7 @@ LRESULT Window::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 RunGate::RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding)
     : previous_(current_), reasonWindow_(reasonWindow), sessionEnding_(std::move(sessionEnding)) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, reason.c_str(), -1, nullptr, 0);
-    if (length > 0) {
-        std::vector<wchar_t> wide(static_cast<std::size_t>(length));
-        ::MultiByteToWideChar(CP_ACP, 0, reason.c_str(), -1, wide.data(), length);
-        reasonSet_ = ::ShutdownBlockReasonCreate(reasonWindow_, wide.data()) != FALSE;
-    }
+    reasonSet_ = ::ShutdownBlockReasonCreate(reasonWindow_, WidenAnsi(reason).c_str()) != FALSE;
     current_ = this;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Main.h"
+#include "core/Paths.h"
 #include "windows/ScratchDir.h"
 
 #include <windows.h>
@@ -109,9 +110,7 @@ public:
         const std::wstring event =
             L"zelvo-holder-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
         ready_ = ::CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-        std::wstring exe(MAX_PATH, L'\0');
-        exe.resize(static_cast<std::size_t>(::MultiByteToWideChar(
-            CP_ACP, 0, WindowsPath(holder).c_str(), -1, exe.data(), static_cast<int>(exe.size())) - 1));
+        const std::wstring exe = WidenAnsi(WindowsPath(holder));
         std::wstring command = L"\"" + exe + L"\" " + (access == Access::Read ? L"read" : L"write") + L" \"" +
                                file + L"\" " + event;
         STARTUPINFOW startup{};
