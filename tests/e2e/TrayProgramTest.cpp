@@ -63,6 +63,17 @@ protected:
         }
         EXPECT_TRUE(modalFirst) << "the modal window is not above the main window";
     }
+
+    // From the tray with a modal window open, back into the tray with it, and
+    // back once more: each time behind it (ExpectBackBehind).
+    void RoundTripBehind(HWND modal) {
+        TrayEvent(WM_LBUTTONDBLCLK);
+        ExpectBackBehind(modal);
+        ::PostMessageA(App(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        EXPECT_TRUE(WaitFor([&] { return InTray() && !::IsWindowVisible(modal); }, 5000));
+        TrayEvent(WM_LBUTTONDBLCLK);
+        ExpectBackBehind(modal);
+    }
 };
 
 TEST_F(TrayProgramTest, MinimizingGoesIntoTheTrayAndDoubleClickBringsTheWindowBack) {
@@ -153,12 +164,7 @@ TEST_F(TrayProgramTest, PopupMenuAtTheCursorAndTheAboutBoxOverTheHiddenProgram) 
 
     // A double-click brings the program back behind the About box, which
     // goes back into the tray with it and returns with it.
-    TrayEvent(WM_LBUTTONDBLCLK);
-    ExpectBackBehind(about);
-    ::PostMessageA(App(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    EXPECT_TRUE(WaitFor([&] { return InTray() && !::IsWindowVisible(about); }, 5000));
-    TrayEvent(WM_LBUTTONDBLCLK);
-    ExpectBackBehind(about);
+    RoundTripBehind(about);
 
     // 退出 while the About box is open ends the program.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kN1Id, 0);
@@ -181,12 +187,7 @@ TEST_F(TrayProgramTest, RestoreWhileABoxIsOpenBringsTheWindowBackDisabledBeneath
                         10000));
     EXPECT_TRUE(InTray());
 
-    TrayEvent(WM_LBUTTONDBLCLK);
-    ExpectBackBehind(box);
-    ::PostMessageA(App(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    EXPECT_TRUE(WaitFor([&] { return InTray() && !::IsWindowVisible(box); }, 5000));
-    TrayEvent(WM_LBUTTONDBLCLK);
-    ExpectBackBehind(box);
+    RoundTripBehind(box);
 
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(box) && ::IsWindowEnabled(main); }, 5000));
