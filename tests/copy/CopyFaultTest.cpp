@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <utility>
 
 using namespace zelvo;
@@ -94,20 +95,27 @@ TEST(CopyRunNames, LongPathsAndNamesThatThePlainFormWouldChange) {
     ASSERT_TRUE(CreateOneDirectory(dest));
     // "a.txt" fits there, but not the two temporary names in front of it.
     const std::wstring longest(255, L'n');
-    const std::wstring names[] = {L"a.txt", longest, L"trailing dot.", L"aux.txt", L"nul", L"blank "};
+    const std::wstring names[] = {L"a.txt",   longest,          L"trailing dot.", L"aux.txt",
+                                  L"nul",     L"blank ",        L"COM\u00b9.txt", L"lpt\u00b3"};
     for (const auto& name : names) ASSERT_TRUE(WriteFileBytes(box.Src(name), ShownName(name))) << ShownName(name);
     RecordingProgress progress;
 
     const CopyRunResult result = RunCopy(box.Src(), dest, Overwrite(false), progress);
 
     EXPECT_THAT(result.failures, IsEmpty());
-    EXPECT_EQ(result.copied, 6);
+    EXPECT_EQ(result.copied, 8);
     for (const auto& name : names) EXPECT_EQ(ReadFileBytes(DirPath(dest).PathOf(name)), ShownName(name));
-    EXPECT_EQ(Names(dest).size(), 6u);
+    EXPECT_EQ(Names(dest).size(), 8u);
+    // Windows takes COM1-9, LPT1-9 and their superscript forms for devices;
+    // only the exact form reaches a file of such a name in a short folder.
+    for (std::size_t i = 2; i < std::size(names); ++i) {
+        EXPECT_EQ(DirPath(box.Src()).PathOf(names[i]).rfind(L"\\\\?\\", 0), 0u) << ShownName(names[i]);
+    }
+    EXPECT_EQ(DirPath(box.Src()).PathOf(L"COM10.txt").rfind(L"\\\\?\\", 0), std::wstring::npos);
     EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + box.Src() + "\\" + ShownName(longest)));
     // The skip test reaches them all.
     RecordingProgress again;
-    EXPECT_EQ(RunCopy(box.Src(), dest, Overwrite(false), again).skipped, 6);
+    EXPECT_EQ(RunCopy(box.Src(), dest, Overwrite(false), again).skipped, 8);
 }
 
 // A name that is only the 8.3 alias of another file in the destination
