@@ -64,7 +64,7 @@ public:
         DirListing listing(dir_, FaultsOf(faults, path));
         while (listing.Next(entry)) {
             names_.push_back(Hash(entry.name));
-            if (IsTemporaryName(entry.name)) leftovers_.push_back(entry);
+            if (entry.IsDirectory() && IsTemporaryName(entry.name)) leftovers_.push_back(entry);
         }
         listingError_ = listing.Error();
         std::sort(names_.begin(), names_.end());
@@ -82,24 +82,22 @@ public:
     // Without the whole listing every name is looked up (MayHold).
     DWORD ListingError() const { return listingError_; }
 
-    // Names of the source that look like ours. They are backups, never
-    // leftovers, and no temporary name of ours may take one of them.
+    // Names of the source that look like ours. No temporary name of ours may
+    // take one of them, and no folder of such a name is taken for a leftover.
     void SetSourceNames(std::vector<std::wstring> names) { sourceNames_ = std::move(names); }
 
-    // Removes what a killed run left among the names listed at the start;
-    // returns how many files and folders went. A file of ours that another
-    // running copy of the program is writing is open without sharing, and its
-    // folder is held open (see TemporaryDir), so both resist removal here.
+    // Removes the folders that a killed run left among the names listed at the
+    // start; returns how many files and folders went. Only folders: a file of
+    // our name at the top may be a backup of a user's file of that name,
+    // whose source has gone since. A file of ours that another running copy of
+    // the program is writing is open without sharing, and its folder is held
+    // open (see TemporaryDir), so both resist removal here.
     int RemoveLeftovers() {
         int removed = 0;
         for (const DirEntry& leftover : leftovers_) {
-            const bool backup = std::any_of(sourceNames_.begin(), sourceNames_.end(),
-                                            [&](const std::wstring& name) { return SameName(name, leftover.name); });
-            if (backup) continue;
-            if (leftover.IsDirectory()) {
+            const auto same = [&](const std::wstring& name) { return SameName(name, leftover.name); };
+            if (std::none_of(sourceNames_.begin(), sourceNames_.end(), same)) {
                 removed += RemoveLeftoverFolder(dir_.Inside(leftover.name));
-            } else if (RemoveFile(dir_.PathOf(leftover.name))) {
-                ++removed;
             }
         }
         leftovers_.clear();

@@ -166,7 +166,8 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
     const std::string reason = SystemErrorText(ERROR_NETNAME_DELETED);
     const auto prepare = [](Sandbox& box) {
         for (const char* name : {"1", "2", "3", "4"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), name));
-        ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp"), "a killed run's leftover"));
+        ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv0badf00d.tmp").c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv00000001.tmp"), "a killed run's leftover"));
     };
     {
         // The share drops in the copy pass: two files are copied, and the run says it did not see the rest.
@@ -176,7 +177,7 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
         const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), faults, &faults);
         EXPECT_THAT(result.failures, ElementsAre("Cannot list directory " + box.Src() + " (" + reason + ")"));
         EXPECT_EQ(result.copied, 2);
-        EXPECT_EQ(result.leftoversRemoved, 1);
+        EXPECT_EQ(result.leftoversRemoved, 2);
         EXPECT_EQ(Names(box.Dst()).size(), 2u);
         EXPECT_THAT(faults.finalPositions, ElementsAre(10000));
     }
@@ -190,7 +191,7 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
         EXPECT_THAT(result.failures, IsEmpty());
         EXPECT_EQ(result.copied, 4);
         EXPECT_EQ(result.leftoversRemoved, 0);
-        EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp")), "a killed run's leftover");
+        EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv00000001.tmp")), "a killed run's leftover");
     }
     {
         // The destination's listing breaks off: reported first, and the
