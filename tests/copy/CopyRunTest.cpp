@@ -206,8 +206,9 @@ TEST(CopyRunEntries, EmptyFilesGiveEmptyCopiesAndReplaceLongerOnes) {
     ASSERT_TRUE(WriteFileBytes(box.Src("empty2"), ""));
     ASSERT_TRUE(WriteFileBytes(box.Dst("empty2"), "was longer"));
     RecordingProgress progress;
+    WithoutFlushes noFlushes;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &noFlushes);
 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 2);

@@ -123,7 +123,8 @@ TEST_F(ProgramTest, EveryNameIsBackedUpAndOnlyAWriterKeepsAFileBack) {
 
     const HWND box = WaitForErrorBox(10000);
     ASSERT_NE(box, nullptr) << "no error box";
-    EXPECT_EQ(e2e::BoxMessage(box), "Cannot open file " + source + "\\writing.log.");
+    EXPECT_EQ(e2e::BoxMessage(box),
+              "Cannot open file " + source + "\\writing.log (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")");
     for (const auto& name : names) {
         EXPECT_EQ(ReadFileBytes(into.PathOf(name)), "content of " + ShownName(name)) << ShownName(name);
     }

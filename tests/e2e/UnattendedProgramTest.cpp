@@ -102,7 +102,9 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
 
     const HWND first = WaitForOne([&] { return ErrorBoxes(); }, 10000);
     ASSERT_NE(first, nullptr) << "no error box";
-    EXPECT_EQ(LongMessage(first), "Cannot open file " + source + "\\locked.txt.");
+    const std::string locked =
+        "Cannot open file " + source + "\\locked.txt (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
+    EXPECT_EQ(LongMessage(first), locked);
     EXPECT_TRUE(Visible(TBackupForm::kClassName).empty());  // the run's dialog is gone
     EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 
@@ -121,7 +123,7 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
         second = boxes.size() == 1 && boxes[0] != first ? boxes[0] : nullptr;
         return second != nullptr;
     }, 5000)) << "the report that waited was not shown";
-    EXPECT_EQ(LongMessage(second), "Cannot open file " + source + "\\locked.txt.");
+    EXPECT_EQ(LongMessage(second), locked);
     Dismiss(second);
     EXPECT_TRUE(WaitFor([&] { return ErrorBoxes().empty(); }, 5000));
     lock.Release();
@@ -263,7 +265,8 @@ TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) 
     EXPECT_NE(text.find("] 开始备份\r\n    源目录: " + source + "\r\n    目的目录: " + dest + "\r\n"),
               std::string::npos) << text;
     EXPECT_NE(text.find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt\r\n"),
+    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt (" +
+                        SystemErrorText(ERROR_SHARING_VIOLATION) + ")\r\n"),
               std::string::npos) << text;
 
     // A clean run adds its own block; a missing source one line.
