@@ -22,6 +22,7 @@ PKGS=(
     fonts-wqy-zenhei
     locales fonts-wine fonts-arphic-uming
     python3
+    fuse3 python3-fusepy
 )
 
 missing=()

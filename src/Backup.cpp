@@ -53,7 +53,7 @@ void TBackupForm::Timer1Timer() {
             Outcome.result.failures.emplace_back(e.what());
         }
     }
-    tally_ = nullptr;
+    run_ = nullptr;
     Outcome.end = clock_();
     ProgressBar1.SetPosition(kProgressMax);
     Paint();
@@ -77,9 +77,7 @@ void TBackupForm::StepIt() {
     // bar at once costs more than copying a small file (Wine repaints the bar
     // inside the step).
     ++pendingSteps_;
-    PaintIfDue();
-    // Entries that need no buffer (skipped, empty, subdirectories) can fill a whole run.
-    LookAtQueue();
+    KeepAlive();
 }
 
 void TBackupForm::SetPosition(int position) {
@@ -107,17 +105,16 @@ void TBackupForm::Paint() {
     lastPaint_ = ::GetTickCount();
 }
 
-void TBackupForm::Track(const CopyRunResult& soFar) { tally_ = &soFar; }
+void TBackupForm::Track(RunInHand& run) { run_ = &run; }
 
-void TBackupForm::BetweenBuffers(FileStream& writing, FileStream* flushing) {
+void TBackupForm::KeepAlive() {
     // A big file shows its name once it is due, not only at the next file.
     PaintIfDue();
-    writing_ = &writing;
-    flushing_ = flushing;
+    // Entries that need no buffer (skipped, empty, subdirectories) can fill a
+    // whole run, and a flush on a slow disk can take tens of seconds.
     LookAtQueue();
-    writing_ = nullptr;
-    flushing_ = nullptr;
-    // Only here, inside a file's copy, does the run know how to end at once.
+    // A session that ended inside the look ends the run before anything
+    // more is started or put in place, so the block in the log stays true.
     if (sessionEnded_) throw RunCutOff();
 }
 
@@ -138,15 +135,14 @@ void TBackupForm::LookAtQueue() {
 
 void TBackupForm::SessionEnding() {
     // Gone with their handles, however the process ends.
-    if (writing_) writing_->DeleteOnClose();
-    if (flushing_) flushing_->DeleteOnClose();
+    if (run_) run_->DropOpenCopies();
     sessionEnded_ = true;
     if (!OnSessionEnd) return;
     BackupOutcome soFar;
     soFar.ran = true;
     soFar.start = Outcome.start;
     soFar.end = clock_();
-    if (tally_) soFar.result = *tally_;
+    if (run_) soFar.result = run_->SoFar();
     soFar.result.cutOff = true;
     OnSessionEnd(soFar);
 }

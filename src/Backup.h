@@ -36,7 +36,8 @@ public:
     // more than copying a small file; twenty paints a second still read as a
     // moving bar and a running file name.
     static constexpr DWORD kPaintIntervalMs = 50;
-    // How often the run looks at its queue between buffers, at most.
+    // How often the run looks at its queue, at most: at each entry, between
+    // buffers and while it waits for a flush.
     static constexpr DWORD kLookIntervalMs = 50;
     // Shown by Windows beside the program when log-off waits for a run.
     static constexpr const char* kShutdownReason = "正在备份文件，请等待备份完成";
@@ -68,13 +69,14 @@ protected:
 
 private:
     // What the run shows; painted when due (PaintIfDue), as the run
-    // dispatches no messages.
+    // dispatches no messages. StepIt and KeepAlive look at the queue, and
+    // end the run (RunCutOff) once the session has ended.
     void SetCaption(const std::string& caption) override;
     void SetStep(int step) override;
     void StepIt() override;
     void SetPosition(int position) override;
-    void BetweenBuffers(FileStream& writing, FileStream* flushing) override;
-    void Track(const CopyRunResult& soFar) override;
+    void KeepAlive() override;
+    void Track(RunInHand& run) override;
 
     void PaintIfDue();
     void Paint();
@@ -89,10 +91,7 @@ private:
     int pendingSteps_ = 0;  // taken, not yet handed to the bar
     bool looked_ = false;
     DWORD lastLook_ = 0;
-    // Valid while the run copies; the files only inside BetweenBuffers.
-    const CopyRunResult* tally_ = nullptr;
-    FileStream* writing_ = nullptr;
-    FileStream* flushing_ = nullptr;
+    RunInHand* run_ = nullptr;  // valid while the run copies
     bool sessionEnded_ = false;
 };
 

@@ -4,13 +4,16 @@
 #include "core/FileSystem.h"
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
 namespace zelvo {
+
+HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                 LPDWORD) = ::CreateThread;
 
 namespace {
 
@@ -38,8 +41,37 @@ public:
 };
 
 std::string ListingFailureText(const std::string& dir, DWORD error) {
-    return FormatMessageText(kCannotListDirectoryText, dir) + " (" + SystemErrorText(error) + ")";
+    return FailureLine(kCannotListDirectoryText, dir, error);
 }
+
+// The temporary files a run has open, and its tally, for a receiver that must
+// end the run at once. At most two are open: the copy being written and the
+// one written before it, while its flush runs.
+class OpenCopies final : public RunInHand {
+public:
+    explicit OpenCopies(const CopyRunResult& result) : result_(result) { open_.reserve(kMostOpen); }
+    OpenCopies(const OpenCopies&) = delete;
+    OpenCopies& operator=(const OpenCopies&) = delete;
+
+    const CopyRunResult& SoFar() const override { return result_; }
+    int DropOpenCopies() noexcept override {
+        int marked = 0;
+        for (FileStream* file : open_) marked += file->DeleteOnClose() ? 1 : 0;
+        return marked;
+    }
+
+    void Add(FileStream& file) noexcept {
+        if (open_.size() < kMostOpen) open_.push_back(&file);
+    }
+    void Remove(FileStream& file) noexcept {
+        open_.erase(std::remove(open_.begin(), open_.end(), &file), open_.end());
+    }
+
+private:
+    static constexpr std::size_t kMostOpen = 2;
+    const CopyRunResult& result_;
+    std::vector<FileStream*> open_;
+};
 
 ListingFault FaultsOf(CopyFaults* faults, const std::string& dir) {
     if (!faults) return nullptr;
@@ -64,7 +96,7 @@ public:
         DirListing listing(dir_, FaultsOf(faults, path));
         while (listing.Next(entry)) {
             names_.push_back(Hash(entry.name));
-            if (IsTemporaryName(entry.name)) leftovers_.push_back(entry);
+            if (entry.IsDirectory() && IsTemporaryName(entry.name)) leftovers_.push_back(entry);
         }
         listingError_ = listing.Error();
         std::sort(names_.begin(), names_.end());
@@ -82,24 +114,22 @@ public:
     // Without the whole listing every name is looked up (MayHold).
     DWORD ListingError() const { return listingError_; }
 
-    // Names of the source that look like ours. They are backups, never
-    // leftovers, and no temporary name of ours may take one of them.
+    // Names of the source that look like ours. No temporary name of ours may
+    // take one of them, and no folder of such a name is taken for a leftover.
     void SetSourceNames(std::vector<std::wstring> names) { sourceNames_ = std::move(names); }
 
-    // Removes what a killed run left among the names listed at the start;
-    // returns how many files and folders went. A file of ours that another
-    // running copy of the program is writing is open without sharing, and its
-    // folder is held open (see TemporaryDir), so both resist removal here.
+    // Removes the folders that a killed run left among the names listed at the
+    // start; returns how many files and folders went. Only folders: a file of
+    // our name at the top may be a backup of a user's file of that name,
+    // whose source has gone since. A file of ours that another running copy of
+    // the program is writing is open without sharing, and its folder is held
+    // open (see TemporaryDir), so both resist removal here.
     int RemoveLeftovers() {
         int removed = 0;
         for (const DirEntry& leftover : leftovers_) {
-            const bool backup = std::any_of(sourceNames_.begin(), sourceNames_.end(),
-                                            [&](const std::wstring& name) { return SameName(name, leftover.name); });
-            if (backup) continue;
-            if (leftover.IsDirectory()) {
+            const auto same = [&](const std::wstring& name) { return SameName(name, leftover.name); };
+            if (std::none_of(sourceNames_.begin(), sourceNames_.end(), same)) {
                 removed += RemoveLeftoverFolder(dir_.Inside(leftover.name));
-            } else if (RemoveFile(dir_.PathOf(leftover.name))) {
-                ++removed;
             }
         }
         leftovers_.clear();
@@ -194,35 +224,46 @@ private:
     bool temporaryTried_ = false;
 };
 
-void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, const std::string& sourceFile,
-                 const std::string& destFile, CopyProgress& progress, CopyFaults* faults, FileStream* flushing) {
+void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyProgress& progress,
+                 CopyFaults* faults) {
     if (size > 0) {
         const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
         const std::unique_ptr<char[]> buffer(new char[bufferSize]);
         for (std::uint64_t done = 0; done < size;) {
             const std::uint64_t left = size - done;
             const std::size_t chunk = left < bufferSize ? static_cast<std::size_t>(left) : bufferSize;
-            if (faults && faults->FailRead(sourceFile, done)) throw StreamReadError(kStreamReadErrorText);
-            source.ReadBuffer(buffer.get(), chunk, sourceFile);
-            if (faults && faults->FailWrite(destFile, done)) throw StreamWriteError(kStreamWriteErrorText);
+            if (faults && faults->FailRead(source.Shown(), done)) {
+                throw StreamReadError(FailureLine(kStreamReadErrorText, source.Shown(), ERROR_READ_FAULT));
+            }
+            source.ReadBuffer(buffer.get(), chunk);
+            if (faults && faults->FailWrite(dest.Shown(), done)) {
+                throw StreamWriteError(FailureLine(kStreamWriteErrorText, dest.Shown(), ERROR_WRITE_FAULT));
+            }
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
-            progress.BetweenBuffers(dest, flushing);
+            progress.KeepAlive();
         }
     }
     // No writer can open the source while we read it, but one outside the
     // platform's sharing rules (a Unix process beside Wine, the server's own
     // side of a share) can still make it longer.
-    if (source.Size() != size) throw FileChangedError(FormatMessageText(kFileChangedText, sourceFile));
+    if (source.Size() != size) throw FileChangedError(FormatMessageText(kFileChangedText, source.Shown()));
 }
 
 enum class Outcome { Copied, Skipped };
 
-// Whether what a name reaches in the destination may be replaced by the copy
-// of that name: not when protected, and not when it is another file whose
+// Why what a name reaches in the destination may not be replaced by the copy
+// of that name, as the platform's error; ERROR_SUCCESS when it may. Never
+// when protected or a directory (the platform's own create over such a file
+// is refused so: ERROR_ACCESS_DENIED), and not when it is another file whose
 // 8.3 alias the name only is (LONGFI~1.TXT must not overwrite longfilename.txt).
-bool Replaceable(const FoundEntry& existing, const std::wstring& name) {
-    return (existing.attributes & kNotReplaceable) == 0 && SameName(existing.name, name);
+DWORD ReplaceRefusal(const FoundEntry& existing, const std::wstring& name) {
+    if ((existing.attributes & kNotReplaceable) != 0) return ERROR_ACCESS_DENIED;
+    return SameName(existing.name, name) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+}
+
+FileCreateError CreateFailure(const std::string& destFile, DWORD error) {
+    return FileCreateError(FailureLine(kCannotCreateFileText, destFile, error));
 }
 
 // Puts the written and closed temporary file in place of destFile.
@@ -232,9 +273,7 @@ Outcome Place(Destination& destination, const std::wstring& name, const std::wst
     if (!existed) {
         if (MoveIntoPlace(temporary, target, false)) return Outcome::Copied;
         const DWORD error = ::GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-            throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
-        }
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) throw CreateFailure(destFile, error);
     }
     // Looked at right before the rename, not at the start of the run: a
     // desktop.ini or Thumbs.db that the shell has written meanwhile is as
@@ -244,58 +283,55 @@ Outcome Place(Destination& destination, const std::wstring& name, const std::wst
     // another file's 8.3 alias: without the switch, a file that is there
     // is left alone, just as one there from the start.
     if (!existed && !replaceExisting && !existing.IsDirectory()) return Outcome::Skipped;
-    if (existing.found && (!replaceExisting || !Replaceable(existing, name))) {
-        throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
+    if (existing.found) {
+        const DWORD refusal = replaceExisting ? ReplaceRefusal(existing, name) : ERROR_ACCESS_DENIED;
+        if (refusal != ERROR_SUCCESS) throw CreateFailure(destFile, refusal);
     }
-    if (!MoveIntoPlace(temporary, target, existing.found)) {
-        throw FileCreateError(FormatMessageText(kCannotCreateFileText, destFile));
-    }
+    if (!MoveIntoPlace(temporary, target, existing.found)) throw CreateFailure(destFile, ::GetLastError());
     return Outcome::Copied;
 }
 
 // Flushes on a thread of its own, one file at a time, so that the disk takes
-// in one copy while the run reads and writes the next.
+// in one copy while the run reads and writes the next. The thread and the run
+// hand a file over through two events, which also order what they share.
 class Flusher {
 public:
     Flusher() = default;
     Flusher(const Flusher&) = delete;
     Flusher& operator=(const Flusher&) = delete;
+    // The thread is idle by now: every flush begun has been waited for.
     ~Flusher() {
         if (!thread_) return;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
+        quit_ = true;
+        ::SetEvent(work_.Get());
         ::WaitForSingleObject(thread_.Get(), INFINITE);
     }
 
-    // Begins flushing `file`, which must stay open until End returns.
+    // Begins flushing `file`, which must stay open until End has returned.
     void Begin(HANDLE file) {
-        if (!thread_) {
+        if (!thread_ && work_ && done_) {
             // A flush needs little stack; a small reservation spares the
             // 32-bit address space.
-            thread_.Reset(::CreateThread(nullptr, kFlusherStack, &Flusher::Work, this,
-                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-            if (!thread_) {
-                // No thread to be had: flushed here and now, as without one.
-                succeeded_ = FlushFileBuffersCall(file) != FALSE;
-                return;
-            }
+            thread_.Reset(CreateThreadCall(nullptr, kFlusherStack, &Flusher::Work, this,
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            file_ = file;
-            done_ = false;
+        if (!thread_) {
+            // No thread to be had: flushed here and now, as without one.
+            error_ = FlushFileBuffersCall(file) ? ERROR_SUCCESS : ::GetLastError();
+            return;
         }
-        changed_.notify_all();
+        file_ = file;
+        ::ResetEvent(done_.Get());
+        ::SetEvent(work_.Get());
     }
 
-    // Waits for the flush begun last; whether it succeeded.
-    bool End() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return done_; });
-        return succeeded_;
+    // Waits for the flush begun last, calling `look` every kFlushWaitStepMs
+    // until it has ended; its error, ERROR_SUCCESS when it succeeded. When
+    // `look` throws, the flush goes on, and End must be called again before
+    // its file is closed.
+    DWORD End(const std::function<void()>& look) {
+        while (thread_ && ::WaitForSingleObject(done_.Get(), kFlushWaitStepMs) == WAIT_TIMEOUT) look();
+        return error_;
     }
 
 private:
@@ -307,31 +343,33 @@ private:
     }
 
     void Flush() {
-        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return quit_ || file_ != nullptr; });
-            if (file_ == nullptr) return;
-            const HANDLE file = std::exchange(file_, nullptr);
-            lock.unlock();
-            const bool succeeded = FlushFileBuffersCall(file) != FALSE;
-            lock.lock();
-            succeeded_ = succeeded;
-            done_ = true;
-            changed_.notify_all();
+            ::WaitForSingleObject(work_.Get(), INFINITE);
+            if (quit_) return;
+            error_ = FlushFileBuffersCall(file_) ? ERROR_SUCCESS : ::GetLastError();
+            ::SetEvent(done_.Get());
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    KernelHandle work_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a file to flush, or quit
+    KernelHandle done_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};    // no flush under way
     HANDLE file_ = nullptr;
-    bool done_ = true;
-    bool succeeded_ = true;
-    bool quit_ = false;
-    KernelHandle thread_;
+    DWORD error_ = ERROR_SUCCESS;
+    std::atomic<bool> quit_{false};
+    KernelHandle thread_;  // last: the thread ends before the events close
 };
 
-// A copy written whole into its temporary file, not yet in place.
+// A copy written whole into its temporary file, not yet in place; its open
+// file is among the run's open copies while it lives.
 struct WrittenCopy {
+    explicit WrittenCopy(OpenCopies& openCopies) : open(openCopies) {}
+    WrittenCopy(const WrittenCopy&) = delete;
+    WrittenCopy& operator=(const WrittenCopy&) = delete;
+    ~WrittenCopy() {
+        if (dest) open.Remove(*dest);
+    }
+
+    OpenCopies& open;
     std::wstring name;
     std::string destFile;
     std::uint64_t size = 0;
@@ -346,32 +384,29 @@ struct WrittenCopy {
 // flushed and put in place; null when the file there is left alone.
 std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& destination, const std::wstring& name,
                                        bool replaceExisting, CopyProgress& progress, CopyFaults* faults,
-                                       FileStream* flushing) {
-    auto copy = std::make_unique<WrittenCopy>();
+                                       OpenCopies& open) {
+    auto copy = std::make_unique<WrittenCopy>(open);
     copy->name = name;
     copy->destFile = destination.Dir().ShownPathOf(name);
     copy->replaceExisting = replaceExisting;
-    const std::string sourceFile = sourceDir.ShownPathOf(name);
-    FileStream source = FileStream::OpenRead(sourceDir.PathOf(name), sourceFile);
+    FileStream source = FileStream::OpenRead(sourceDir.PathOf(name), sourceDir.ShownPathOf(name));
     copy->size = source.Size();
     if (destination.MayHold(name)) {
         // Found before the copy, what will not be replaced costs no copying.
         const FoundEntry existing = destination.Find(name);
         if (existing.found) {
-            if (existing.IsDirectory()) throw FileCreateError(FormatMessageText(kCannotCreateFileText, copy->destFile));
+            if (existing.IsDirectory()) throw CreateFailure(copy->destFile, ERROR_ACCESS_DENIED);
             if (!replaceExisting) return nullptr;
-            if (!Replaceable(existing, name)) {
-                throw FileCreateError(FormatMessageText(kCannotCreateFileText, copy->destFile));
-            }
+            const DWORD refusal = ReplaceRefusal(existing, name);
+            if (refusal != ERROR_SUCCESS) throw CreateFailure(copy->destFile, refusal);
             copy->existed = true;
         }
     }
     copy->dest.emplace(FileStream::CreateTemporary(destination.TemporaryDir(), destination.SourceNames(),
                                                    copy->destFile, copy->temporary.path));
-    CopyContent(source, *copy->dest, copy->size, sourceFile, copy->destFile, progress, faults, flushing);
-    const CopyFaults::Flush flush = faults ? faults->BeforeFlush(copy->destFile) : CopyFaults::Flush::Do;
-    if (flush == CopyFaults::Flush::Fail) throw StreamWriteError(kStreamWriteErrorText);
-    copy->flush = flush == CopyFaults::Flush::Do;
+    open.Add(*copy->dest);
+    CopyContent(source, *copy->dest, copy->size, progress, faults);
+    copy->flush = !faults || faults->BeforeFlush(copy->destFile) == CopyFaults::Flush::Do;
     return copy;
 }
 
@@ -382,16 +417,21 @@ std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& de
 // every later run without the overwrite switch would skip as present.
 class FlushBehind {
 public:
-    FlushBehind() = default;
+    explicit FlushBehind(CopyProgress& progress) : progress_(progress) {}
     FlushBehind(const FlushBehind&) = delete;
     FlushBehind& operator=(const FlushBehind&) = delete;
-    // A copy still held (the run was cut off) goes with its temporary file.
+    // A copy still held (the run was cut off) goes with its temporary file,
+    // once the flush thread is done with it; the window still looks at its
+    // queue meanwhile, and the cut-off has been taken already.
     ~FlushBehind() {
-        if (held_ && held_->flush) flusher_.End();
+        if (!held_ || !held_->flush) return;
+        flusher_.End([this] {
+            try {
+                progress_.KeepAlive();
+            } catch (...) {
+            }
+        });
     }
-
-    // The held copy's file, open until it is settled.
-    FileStream* Flushing() { return held_ ? &*held_->dest : nullptr; }
 
     void Hold(std::unique_ptr<WrittenCopy> copy) {
         held_ = std::move(copy);
@@ -401,10 +441,12 @@ public:
     // Puts the held copy in place and counts it; its failure goes to `result`.
     void Settle(Destination& destination, CopyRunResult& result) {
         if (!held_) return;
-        const bool flushed = !held_->flush || flusher_.End();
+        const DWORD flushError = held_->flush ? flusher_.End([this] { progress_.KeepAlive(); }) : ERROR_SUCCESS;
         const std::unique_ptr<WrittenCopy> copy = std::move(held_);
         try {
-            if (!flushed) throw StreamWriteError(kStreamWriteErrorText);
+            if (flushError != ERROR_SUCCESS) {
+                throw StreamWriteError(FailureLine(kStreamWriteErrorText, copy->destFile, flushError));
+            }
             copy->dest->Close();
             if (Place(destination, copy->name, copy->temporary.path, copy->existed, copy->replaceExisting,
                       copy->destFile) == Outcome::Copied) {
@@ -420,6 +462,7 @@ public:
     }
 
 private:
+    CopyProgress& progress_;
     Flusher flusher_;
     std::unique_ptr<WrittenCopy> held_;
 };
@@ -434,7 +477,8 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
         return result;
     }
 
-    progress.Track(result);
+    OpenCopies open(result);
+    progress.Track(open);
     const DirPath source(sourcePath);
     Destination destination(destPath, faults);
     if (destination.ListingError() != ERROR_SUCCESS) {
@@ -459,44 +503,47 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
     // bar still should files appear before the copy pass.
     progress.SetStep(count > 0 ? kProgressMax / count : 0);
 
-    FlushBehind flushBehind;
-    DirListing listing(source, FaultsOf(faults, sourcePath));
-    while (listing.Next(entry)) {
-        progress.SetCaption(kCaptionPrefix + source.ShownPathOf(entry.name));
-        progress.StepIt();
-        if (entry.IsDirectory()) {
-            ++result.directories;
-            continue;
-        }
-        const bool replaceExisting = overwrite();
-        if (!replaceExisting && destination.HoldsFile(entry.name)) {
-            ++result.skipped;
-            continue;
-        }
-        std::unique_ptr<WrittenCopy> written;
-        try {
-            written = WriteCopy(source, destination, entry.name, replaceExisting, progress, faults,
-                                flushBehind.Flushing());
-        } catch (const Failure& failure) {
+    DWORD listingError = ERROR_SUCCESS;
+    try {
+        FlushBehind flushBehind(progress);
+        DirListing listing(source, FaultsOf(faults, sourcePath));
+        while (listing.Next(entry)) {
+            progress.SetCaption(kCaptionPrefix + source.ShownPathOf(entry.name));
+            progress.StepIt();
+            if (entry.IsDirectory()) {
+                ++result.directories;
+                continue;
+            }
+            const bool replaceExisting = overwrite();
+            if (!replaceExisting && destination.HoldsFile(entry.name)) {
+                ++result.skipped;
+                continue;
+            }
+            std::unique_ptr<WrittenCopy> written;
+            try {
+                written = WriteCopy(source, destination, entry.name, replaceExisting, progress, faults, open);
+            } catch (const Failure& failure) {
+                flushBehind.Settle(destination, result);
+                result.failures.emplace_back(failure.what());
+                continue;
+            }
             flushBehind.Settle(destination, result);
-            result.failures.emplace_back(failure.what());
-            continue;
-        } catch (const RunCutOff&) {
-            // The temporary files, the one written and the one still held,
-            // go with the unwinding; the rest is not reached.
-            result.cutOff = true;
-            return result;
+            if (written) {
+                flushBehind.Hold(std::move(written));
+            } else {
+                ++result.skipped;
+            }
         }
         flushBehind.Settle(destination, result);
-        if (written) {
-            flushBehind.Hold(std::move(written));
-        } else {
-            ++result.skipped;
-        }
+        listingError = listing.Error();
+    } catch (const RunCutOff&) {
+        // The temporary files, the one being written and the one held for its
+        // flush, have gone with the unwinding; the rest is not reached.
+        result.cutOff = true;
+        return result;
     }
-    flushBehind.Settle(destination, result);
     // What was copied stays; the rest of the source was never seen.
-    if (listing.Error() != ERROR_SUCCESS) result.failures.push_back(ListingFailureText(sourcePath, listing.Error()));
+    if (listingError != ERROR_SUCCESS) result.failures.push_back(ListingFailureText(sourcePath, listingError));
     progress.SetPosition(kProgressMax);
     return result;
 }

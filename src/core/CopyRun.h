@@ -18,6 +18,22 @@ inline constexpr std::size_t kCopyBufferSize = 61440;
 
 struct CopyRunResult;
 
+// What a run has in hand, for a receiver that may have to end it at once (the
+// session ends). Valid from CopyProgress::Track until RunCopy returns.
+class RunInHand {
+public:
+    // The tally so far: what is in place, skipped, passed over, failed.
+    virtual const CopyRunResult& SoFar() const = 0;
+    // Marks every temporary file that the run has open (the copy being
+    // written, and the one written before it while that one's flush runs) to
+    // be deleted with its handle, so that none is left however the process
+    // ends. Returns how many it marked. Never throws.
+    virtual int DropOpenCopies() noexcept = 0;
+
+protected:
+    ~RunInHand() = default;
+};
+
 // What the progress dialog shows. The bar behaves like the platform's
 // progress bar: StepIt past the maximum starts over from 0.
 class CopyProgress {
@@ -25,36 +41,37 @@ public:
     virtual ~CopyProgress() = default;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual void SetStep(int step) = 0;
+    // Once for each entry, before anything of it is done.
     virtual void StepIt() = 0;
     virtual void SetPosition(int position) = 0;
-    // Called between buffers of a long copy, so a window can tell the system it is alive.
+    // Called between buffers of a copy, and every kFlushWaitStepMs while the
+    // run waits for a flush, so that a window can tell the system it is alive.
     virtual void KeepAlive() {}
-    // What the run calls between buffers: KeepAlive, unless a receiver that
-    // may end the run from inside it (RunCutOff) wants the temporary files it
-    // has open until the call returns: the one the buffers go to and, while
-    // its flush runs, the copy written before (else null).
-    virtual void BetweenBuffers(FileStream& /*writing*/, FileStream* /*flushing*/) { KeepAlive(); }
-    // Called once before the first entry: the run's tally as it grows, valid
-    // until RunCopy returns.
-    virtual void Track(const CopyRunResult& /*soFar*/) {}
+    // Called once before the first entry.
+    virtual void Track(RunInHand& /*run*/) {}
 };
 
-// Thrown by a receiver's KeepAlive to end the run at once (the session is
-// ending): RunCopy returns what it has done so far, with cutOff set. Not a
-// Failure, so no file's handling takes it for a failure of its own.
+// How long the run waits for a flush at a time before it calls KeepAlive again.
+inline constexpr DWORD kFlushWaitStepMs = 20;
+
+// Thrown by a receiver's StepIt or KeepAlive to end the run at once (the
+// session is ending): RunCopy returns what it has done so far, with cutOff
+// set. Nothing is put in place after it. Not a Failure, so no file's handling
+// takes it for a failure of its own.
 class RunCutOff : public std::exception {
 public:
     const char* what() const noexcept override { return "Run cut off"; }
 };
 
 struct CopyRunResult {
-    // One text per entry that failed ("Cannot open file %s", "Cannot create
-    // file %s", "Stream read error", "Stream write error", "File changed while
-    // it was copied %s"), in listing order, and one per listing that failed
-    // ("Cannot list directory %s (" + the platform's reason + ")"; the destination's
-    // first, the source's where it broke off). "%s" is the source path as
-    // shown (DirPath::ShownPathOf) for a failed open or a changed source, the
-    // destination path as shown for a failed creation or replacement, the
+    // One line per entry that failed, in listing order, and one per listing
+    // that failed (the destination's first, the source's where it broke off):
+    // the failure text ("Cannot open file", "Cannot create file", "Stream read
+    // error", "Stream write error", "Cannot list directory"), the path, and
+    // the platform's reason in brackets (FailureLine); "File changed while it
+    // was copied <path>" has no reason. The path is the source path as shown
+    // (DirPath::ShownPathOf) for what failed in reading, the destination path
+    // as shown for what failed in writing, creating or replacing, the
     // directory text for a listing.
     std::vector<std::string> failures;
     int copied = 0;
@@ -70,8 +87,9 @@ struct CopyRunResult {
     // nothing was listed or copied and the receiver was not called. The caller
     // shows "目录[" + destPath + "]不存在!" and ends the dialog as usual.
     bool refused = false;
-    // A receiver ended the run between two buffers (RunCutOff): the entry in
-    // hand was neither copied nor counted, and the later ones were not reached.
+    // A receiver ended the run (RunCutOff): the entry in hand and the copy
+    // waiting for its flush were neither put in place nor counted, and the
+    // later entries were not reached.
     bool cutOff = false;
 };
 
@@ -80,24 +98,29 @@ using OverwriteSwitch = std::function<bool()>;
 
 // Lets a test make a copy fail part-way: asked before each buffer is read or
 // written, at the byte offset about to be transferred; true makes that read or
-// write fail exactly as a failing ReadFile/WriteFile would. Files are named as
-// the run shows them.
+// write fail as a failing ReadFile/WriteFile would, with ERROR_READ_FAULT or
+// ERROR_WRITE_FAULT as its reason. Files are named as the run shows them.
 class CopyFaults {
 public:
-    enum class Flush { Do, Fail, Skip };
+    enum class Flush { Do, Skip };
 
     virtual ~CopyFaults() = default;
     virtual bool FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
     virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
-    // Asked just before each new copy is flushed to disk: Fail makes the flush
-    // fail as a failing FlushFileBuffers would, Skip leaves the flush out (the
-    // benchmark measures its cost that way).
+    // Asked just before each new copy is flushed to disk: Skip leaves the
+    // flush out (the benchmark measures its cost that way).
     virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }
     // Asked before each further entry of a listing of `dir` (the directory
     // text as given) is fetched, after `listed` entries: a nonzero error code
     // ends that listing there, as a FindNextFile failing with it would.
     virtual std::uint32_t ListingError(const std::string& /*dir*/, std::size_t /*listed*/) { return 0; }
 };
+
+// The platform's CreateThread, through which the run starts the thread that
+// flushes its copies, so that a test can refuse it. Without that thread each
+// copy is flushed on the calling thread.
+extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                        LPDWORD);
 
 // Both directories are reached through the wide calls (DirPath), so every
 // file keeps its exact name in the destination, whatever the ANSI code page
@@ -106,20 +129,23 @@ public:
 // there; the folder is removed at the end of the run), flushed to disk, and
 // renamed to destPath\name only once its whole content is written and closed,
 // so a failure or a power cut leaves no partial file and an existing copy
-// byte-identical. An existing destination that is read-only, hidden, system or
-// a directory is never replaced, nor is another file whose 8.3 alias the name
-// is: with the switch on it fails with "Cannot create file %s". That is
-// checked again right before each replacing rename, so it holds for files that
-// turn up during the run too. Failures are skipped and collected; the run goes
-// on with the next entry.
+// byte-identical. The flush of one copy runs on a thread of its own while the
+// next file is copied; the run waits for it in steps of kFlushWaitStepMs,
+// calling the receiver's KeepAlive between them. An existing destination that
+// is read-only, hidden, system or a directory is never replaced, nor is
+// another file whose 8.3 alias the name is: with the switch on it fails with
+// "Cannot create file". That is checked again right before each replacing
+// rename, so it holds for files that turn up during the run too. Failures are
+// skipped and collected; the run goes on with the next entry.
 //
 // Before the first copy the run removes what a run that was killed left in
-// destPath: temporary files of our names there, and folders of our name that
-// hold nothing but such files (IsTemporaryName). Anything that cannot be
-// removed, holds any other name, or has a name that the source holds too (a
-// backup of it), is left alone; so is everything when the source could not be
-// listed whole. The run keeps its own folder open so that another copy of the
-// program cannot remove it meanwhile.
+// destPath: folders of our name (IsTemporaryName) that hold nothing but files
+// of our names, or nothing at all. A file at the top of destPath is never
+// removed, whatever its name: it may be a backup of a file of the user's. A
+// folder that cannot be removed, holds any other name, or has a name that the
+// source holds too, is left alone; so is everything when the source could not
+// be listed whole. The run keeps its own folder open so that another copy of
+// the program cannot remove it meanwhile.
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
                       const OverwriteSwitch& overwrite, CopyProgress& progress,
                       CopyFaults* faults = nullptr);

@@ -42,6 +42,7 @@ bool IsAvoided(const std::wstring& name, const std::vector<std::wstring>& avoid)
 // Tries names of our own in dir until `create` makes one; `create` must fail
 // on an existing object (CREATE_NEW, CreateDirectory), so nothing that exists
 // is ever taken over. The name made, or "" when none could be made.
+// The platform's last error is the reason when no name could be made.
 template <typename Create>
 std::wstring MakeUniquelyNamed(const std::vector<std::wstring>& avoid, Create create) {
     static DWORD counter = 0;
@@ -49,6 +50,7 @@ std::wstring MakeUniquelyNamed(const std::vector<std::wstring>& avoid, Create cr
     // Process id and tick count keep two running copies of the program (or a
     // leftover of a crashed run) from walking the same sequence of names.
     DWORD seed = (::GetCurrentProcessId() << 16) ^ ::GetTickCount();
+    DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         DWORD value = seed + (++counter) * 2654435761u;
         std::wstring name = kTemporaryPrefix;
@@ -60,11 +62,12 @@ std::wstring MakeUniquelyNamed(const std::vector<std::wstring>& avoid, Create cr
         }
         if (IsAvoided(name, avoid)) continue;
         if (create(name)) return name;
-        const DWORD error = ::GetLastError();
+        error = ::GetLastError();
         // ACCESS_DENIED: a directory of that name, or a file being deleted.
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) break;
         seed ^= error;
     }
+    ::SetLastError(error);
     return std::wstring();
 }
 
@@ -111,6 +114,12 @@ std::string SystemErrorText(DWORD error) {
     }
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text.empty() ? "error " + std::to_string(error) : text;
+}
+
+std::string FailureLine(const char* text, const std::string& path, DWORD error) {
+    const std::string named = std::string(text).find("%s") != std::string::npos ? FormatMessageText(text, path)
+                                                                                : std::string(text) + " " + path;
+    return named + " (" + SystemErrorText(error) + ")";
 }
 
 DirListing::DirListing(const DirPath& dir, ListingFault fault) : fault_(std::move(fault)) {
@@ -232,15 +241,15 @@ bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(
 FileStream FileStream::OpenRead(const std::wstring& path, const std::string& shown) {
     FileHandle handle(OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!handle) throw FileOpenError(FormatMessageText(kCannotOpenFileText, shown));
-    return FileStream(std::move(handle));
+    if (!handle) throw FileOpenError(FailureLine(kCannotOpenFileText, shown, ::GetLastError()));
+    return FileStream(std::move(handle), shown);
 }
 
 FileStream FileStream::Create(const std::wstring& path, const std::string& shown) {
     // No sharing: the copy must be the only opener of what it writes.
     FileHandle handle(OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!handle) throw FileCreateError(FormatMessageText(kCannotCreateFileText, shown));
-    return FileStream(std::move(handle));
+    if (!handle) throw FileCreateError(FailureLine(kCannotCreateFileText, shown, ::GetLastError()));
+    return FileStream(std::move(handle), shown);
 }
 
 FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
@@ -253,27 +262,30 @@ FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std
         return handle.Valid();
     });
     if (name.empty()) {
+        const DWORD error = ::GetLastError();
         path.clear();
-        throw FileCreateError(FormatMessageText(kCannotCreateFileText, reportAs));
+        throw FileCreateError(FailureLine(kCannotCreateFileText, reportAs, error));
     }
     path = dir.PathOf(name);
-    return FileStream(std::move(handle));
+    return FileStream(std::move(handle), reportAs);
 }
 
 std::uint64_t FileStream::Size() const {
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(handle_.Get(), &size)) throw StreamReadError(kStreamReadErrorText);
+    if (!::GetFileSizeEx(handle_.Get(), &size)) {
+        throw StreamReadError(FailureLine(kStreamReadErrorText, shown_, ::GetLastError()));
+    }
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-void FileStream::ReadBuffer(void* buffer, std::size_t count, const std::string& shown) {
+void FileStream::ReadBuffer(void* buffer, std::size_t count) {
     auto* bytes = static_cast<char*>(buffer);
     while (count > 0) {
         DWORD done = 0;
         if (!::ReadFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
-            throw StreamReadError(kStreamReadErrorText);
+            throw StreamReadError(FailureLine(kStreamReadErrorText, shown_, ::GetLastError()));
         }
-        if (done == 0) throw FileChangedError(FormatMessageText(kFileChangedText, shown));
+        if (done == 0) throw FileChangedError(FormatMessageText(kFileChangedText, shown_));
         bytes += done;
         count -= done;
     }
@@ -283,9 +295,11 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
         DWORD done = 0;
-        if (!::WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr) || done == 0) {
-            throw StreamWriteError(kStreamWriteErrorText);
+        if (!::WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
+            throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ::GetLastError()));
         }
+        // Written nothing and said nothing: the device took no more.
+        if (done == 0) throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ERROR_WRITE_FAULT));
         bytes += done;
         count -= done;
     }
@@ -297,7 +311,7 @@ bool FileStream::DeleteOnClose() noexcept {
 }
 
 void FileStream::Close() {
-    if (!handle_.Close()) throw StreamWriteError(kStreamWriteErrorText);
+    if (!handle_.Close()) throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ::GetLastError()));
 }
 
 }  // namespace zelvo

@@ -34,20 +34,26 @@ std::size_t FindSeparator(const std::string& path, std::size_t from = 0);
 // double-byte characters as FindSeparator does); "" when it has none.
 std::string DirectoryPart(const std::string& path);
 
-// Failure texts of the file services.
+// Failure texts of the file services. Each failure line names its file and,
+// where the platform refused something, the platform's reason (FailureLine).
 inline constexpr char kCannotOpenFileText[] = "Cannot open file %s";
 inline constexpr char kCannotCreateFileText[] = "Cannot create file %s";
 inline constexpr char kStreamReadErrorText[] = "Stream read error";
 inline constexpr char kStreamWriteErrorText[] = "Stream write error";
 // A source whose size changed while it was read: a writer outside the
-// platform's sharing rules (the open shares reading only) changed it.
+// platform's sharing rules (the open shares reading only) changed it. No
+// call failed, so the line has no reason.
 inline constexpr char kFileChangedText[] = "File changed while it was copied %s";
-// A listing that ended with an error other than "no more files"; the
-// platform's reason follows in brackets.
+// A listing that ended with an error other than "no more files".
 inline constexpr char kCannotListDirectoryText[] = "Cannot list directory %s";
 
 // The platform's text for an error code, on one line; "error N" when it has none.
 std::string SystemErrorText(DWORD error);
+
+// A failure line: the text with the path in place of its "%s" (after it, for
+// a text without one), then the platform's reason for `error` in brackets:
+// "Stream write error D:\备份\a2.bin (磁盘空间不足。)".
+std::string FailureLine(const char* text, const std::string& path, DWORD error);
 
 // The platform's FlushFileBuffers, through which every flush of the file
 // services is made, so that a test can watch the flushes really made.
@@ -143,33 +149,37 @@ bool FlushFile(const std::wstring& path);
 bool RemoveEmptyDirectory(const std::wstring& path);
 
 // A file opened for one copy; closed on destruction. Paths are in the form
-// the wide calls take (DirPath::PathOf); failures name `shown`.
+// the wide calls take (DirPath::PathOf); every failure names the file as
+// `shown` (the source's shown path for reading, the destination's for
+// writing) followed by the platform's reason (FailureLine).
 class FileStream {
 public:
     // Existing file, read only, sharing reading only: other readers neither
     // block it nor are blocked, while a file that another program has open for
     // writing is refused, and no writer can open it meanwhile. Fails with
-    // FileOpenError "Cannot open file <shown>".
+    // FileOpenError "Cannot open file <shown> (<reason>)".
     static FileStream OpenRead(const std::wstring& path, const std::string& shown);
     // New or replaced (truncated) file, read-write, normal attributes, no sharing;
-    // fails with FileCreateError "Cannot create file <shown>".
+    // fails with FileCreateError "Cannot create file <shown> (<reason>)".
     static FileStream Create(const std::wstring& path, const std::string& shown);
     // A new, empty file in dir under a name of our own ("~zlv" + 8 hex digits
     // + ".tmp"), read-write and delete, normal attributes, no sharing. It is created only
     // where no object of that name exists (CREATE_NEW), so an existing file is
     // never opened, and no name of `avoid` (compared without case) is ever
-    // chosen. `path` receives its path. Fails with FileCreateError "Cannot
-    // create file <reportAs>".
+    // chosen. `path` receives its path. Failures name `reportAs`: "Cannot
+    // create file <reportAs> (<reason>)" here, "Stream write error
+    // <reportAs> (<reason>)" later.
     static FileStream CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
                                       const std::string& reportAs, std::wstring& path);
 
     FileStream(FileStream&&) noexcept = default;
     FileStream& operator=(FileStream&&) noexcept = default;
 
+    // Fails with StreamReadError.
     std::uint64_t Size() const;
     // Reads exactly count bytes; fails with StreamReadError, or with
-    // FileChangedError naming `shown` when the file ends before.
-    void ReadBuffer(void* buffer, std::size_t count, const std::string& shown);
+    // FileChangedError when the file ends before.
+    void ReadBuffer(void* buffer, std::size_t count);
     // Writes exactly count bytes; fails with StreamWriteError.
     void WriteBuffer(const void* buffer, std::size_t count);
     // Marks the file to be deleted when its handle closes, also when the
@@ -180,10 +190,12 @@ public:
     void Close();
 
     HANDLE Native() const { return handle_.Get(); }
+    const std::string& Shown() const { return shown_; }
 
 private:
-    explicit FileStream(FileHandle handle) : handle_(std::move(handle)) {}
+    FileStream(FileHandle handle, std::string shown) : handle_(std::move(handle)), shown_(std::move(shown)) {}
     FileHandle handle_;
+    std::string shown_;
 };
 
 }  // namespace zelvo

@@ -69,7 +69,7 @@ std::size_t RootLength(const std::wstring& path) {
     std::size_t at = 0;
     if (StartsWith(path, kLongUncPrefix)) {
         at = sizeof kLongUncPrefix / sizeof(wchar_t) - 1;
-    } else if (StartsWith(path, kLongPrefix) || StartsWith(path, kDevicePrefix)) {
+    } else if (StartsWith(path, kLongPrefix)) {
         at = sizeof kLongPrefix / sizeof(wchar_t) - 1;
     } else if (path.size() >= 2 && IsWideSeparator(path[0]) && IsWideSeparator(path[1])) {
         at = 2;
@@ -86,7 +86,9 @@ std::size_t RootLength(const std::wstring& path) {
 }
 
 // The directory made whole, as the plain (non-\\?\) calls would take it;
-// a \\?\ text is taken as it stands.
+// a \\?\ text is taken as it stands. A \\.\ path comes out in its \\?\ form:
+// the platform still trims and limits a \\.\ path as it does a plain one,
+// so an entry "report." would reach "report" through it.
 std::wstring WholePath(const std::wstring& text) {
     std::wstring whole = text;
     if (!StartsWith(text, kLongPrefix)) {
@@ -102,6 +104,7 @@ std::wstring WholePath(const std::wstring& text) {
             buffer.resize(length + 1);
         }
     }
+    if (StartsWith(whole, kDevicePrefix)) whole.replace(0, sizeof kDevicePrefix / sizeof(wchar_t) - 1, kLongPrefix);
     const std::size_t root = RootLength(whole);
     while (whole.size() > root && IsWideSeparator(whole.back())) whole.pop_back();
     return whole;
@@ -109,7 +112,7 @@ std::wstring WholePath(const std::wstring& text) {
 
 // The \\?\ form of a whole path, which the platform takes without any change.
 std::wstring LongForm(const std::wstring& whole) {
-    if (StartsWith(whole, kLongPrefix) || StartsWith(whole, kDevicePrefix)) return whole;
+    if (StartsWith(whole, kLongPrefix)) return whole;
     if (whole.size() >= 2 && IsWideSeparator(whole[0]) && IsWideSeparator(whole[1])) {
         return kLongUncPrefix + whole.substr(2);
     }
@@ -117,8 +120,9 @@ std::wstring LongForm(const std::wstring& whole) {
 }
 
 // Names that a plain path would not reach: the platform drops trailing dots
-// and blanks, and takes CON, PRN, AUX, NUL, COM1-9 and LPT1-9 (with any
-// extension) for devices. Such names come from other systems or \\?\ paths.
+// and blanks, and takes CON, PRN, AUX, NUL, COM0-9 and LPT0-9 (with any
+// extension, also with the superscript digits ¹ ² ³) for devices. Such names
+// come from other systems or \\?\ paths.
 bool NeedsExactForm(const std::wstring& name) {
     if (name.empty()) return false;
     if (name.back() == L'.' || name.back() == L' ') return true;
@@ -128,8 +132,10 @@ bool NeedsExactForm(const std::wstring& name) {
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
     }
     if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") return true;
-    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
+    const wchar_t digit = stem.size() == 4 ? stem[3] : L'\0';
+    const bool portDigit = (digit >= L'0' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' ||
+                           digit == L'\u00b3';
+    return portDigit && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0);
 }
 
 // Appends the ANSI form of `count` UTF-16 units if the code page holds each of

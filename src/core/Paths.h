@@ -36,7 +36,8 @@ std::string ShownName(const std::wstring& name);
 // goes in its \\?\ form (\\?\UNC\ for a share), as does a name that the
 // platform's path rules would change (a trailing dot or blank, a device name
 // such as "aux.txt"); the \\?\ form takes a path exactly as it stands, which
-// is why it is used only on a whole path and only where it is needed.
+// is why it is used only on a whole path and only where it is needed. A
+// directory written in the \\.\ form is made whole, then kept in its \\?\ form.
 class DirPath {
 public:
     explicit DirPath(std::string text);

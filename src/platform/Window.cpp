@@ -12,7 +12,71 @@
 namespace zelvo::ui {
 
 namespace {
+
 constexpr char kUnknownFailure[] = "Unknown failure";
+
+// What becomes of a message that another thread sends while a run copies.
+enum class DuringRun {
+    Pass,   // the system's default: it answers, paints or follows a change made elsewhere
+    Defer,  // posted again, so the program handles it once the run is over
+    Drop,   // answered 0 and forgotten
+};
+
+DuringRun TreatmentDuringRun(UINT msg, WPARAM wParam) {
+    switch (msg) {
+    // The default destroys the window (the application window: with every
+    // form it owns) without the program's own close; the process would live
+    // on without a window and without its schedule.
+    case WM_CLOSE:
+    // A task bar that minimizes or restores the application window without a
+    // system command: the program follows the change.
+    case WM_SIZE:
+    // A menu command or a click that another program sends: the default drops it.
+    case WM_COMMAND:
+        return DuringRun::Defer;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        // The task bar's button and its menu, or a tool: the default would
+        // close or move this one window behind the program's back, which
+        // takes the whole application into the tray and out of it.
+        case SC_CLOSE:
+        case SC_MINIMIZE:
+        case SC_MAXIMIZE:
+        case SC_RESTORE:
+            return DuringRun::Defer;
+        // The system's own, acting on nothing of the program's.
+        case SC_SCREENSAVE:
+        case SC_MONITORPOWER:
+            return DuringRun::Pass;
+        // Moving, sizing, menus, scrolling and help mode each run a loop of
+        // their own that would dispatch other messages inside the run; the
+        // rest acts on other windows.
+        default:
+            return DuringRun::Drop;
+        }
+    // The run answers no input. The default would open the window menu, start
+    // moving or sizing (a loop of its own), or pass the message on to others.
+    case WM_CONTEXTMENU:
+    case WM_APPCOMMAND:
+    case WM_HELP:
+    case WM_NCMOUSEHOVER:
+    case WM_NCMOUSELEAVE:
+        return DuringRun::Drop;
+    default:
+        break;
+    }
+    if ((msg >= WM_KEYFIRST && msg <= WM_KEYLAST) || (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) ||
+        (msg >= WM_NCMOUSEMOVE && msg <= WM_NCXBUTTONDBLCLK)) {
+        return DuringRun::Drop;
+    }
+    // Queries (WM_NULL, WM_GETTEXT, WM_GETICON, WM_GETMINMAXINFO, WM_NCHITTEST,
+    // WM_QUERYDRAGICON, WM_QUERYOPEN), painting, activation and focus, position
+    // and show changes made elsewhere, text and icons set by others, and the
+    // broadcasts (WM_SETTINGCHANGE, WM_ACTIVATEAPP, WM_TIMECHANGE, ...), which
+    // the program does not act on.
+    return DuringRun::Pass;
+}
+
 }  // namespace
 
 void ReportHandlerFailure(std::exception_ptr failure) noexcept {
@@ -132,7 +196,17 @@ LRESULT Window::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT Window::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcA(hwnd_, msg, wParam, lParam);
+    switch (TreatmentDuringRun(msg, wParam)) {
+    case DuringRun::Defer:
+        // The run takes no posted message from the queue: this waits for its end.
+        ::PostMessageA(hwnd_, msg, wParam, lParam);
+        return 0;
+    case DuringRun::Drop:
+        return 0;
+    case DuringRun::Pass:
+    default:
+        return ::DefWindowProcA(hwnd_, msg, wParam, lParam);
+    }
 }
 
 RunGate::RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding)

@@ -77,7 +77,9 @@ protected:
     virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     // What a message that another thread or process sends gets while a
     // RunGate lives, instead of HandleMessage; it must not re-enter the run
-    // (no box, no loop, no call to another process). The system's default.
+    // (no box, no loop, no call to another process). A close, a change of the
+    // show state, a resize and a command are posted again, to be handled once
+    // the run is over; input is dropped; the rest gets the system's default.
     virtual LRESULT SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND hwnd_ = nullptr;
@@ -89,11 +91,12 @@ private:
     bool ownClass_ = false;
 };
 
-// Lives as long as a backup run copies. The run looks at the queue between
-// buffers, so that the system never takes the program for hung, and that look
-// delivers every message that another thread or process sends. None of them
-// may re-enter the run: while a gate lives, such a message reaches
-// SentDuringRun of its window instead of its handler. Log-off waits for the
+// Lives as long as a backup run copies. The run looks at the queue at each
+// entry, between buffers and while it waits for a flush, so that the system
+// never takes the program for hung, and that look delivers every message that
+// another thread or process sends. None of them may re-enter the run: while a
+// gate lives, such a message reaches SentDuringRun of its window instead of
+// its handler. Log-off waits for the
 // run: WM_QUERYENDSESSION is answered FALSE, with the reason shown on the
 // reason window, and a WM_ENDSESSION that ends the session all the same calls
 // sessionEnding once, inside that message, because Windows may end the

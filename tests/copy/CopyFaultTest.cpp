@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <utility>
 
 using namespace zelvo;
@@ -30,7 +31,8 @@ TEST(CopyRunFailures, SourceHeldOpenWithoutSharingIsReportedAndSkipped) {
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
 
-    EXPECT_THAT(result.failures, ElementsAre("Cannot open file " + box.Src("busy.txt")));
+    // Which file, and why: the platform's own words.
+    EXPECT_THAT(result.failures, ElementsAre(Line("Cannot open file", box.Src("busy.txt"), ERROR_SHARING_VIOLATION)));
     EXPECT_EQ(result.copied, 1);
     EXPECT_THAT(progress.positions, ElementsAre(5000, 10000));
     EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
@@ -94,20 +96,27 @@ TEST(CopyRunNames, LongPathsAndNamesThatThePlainFormWouldChange) {
     ASSERT_TRUE(CreateOneDirectory(dest));
     // "a.txt" fits there, but not the two temporary names in front of it.
     const std::wstring longest(255, L'n');
-    const std::wstring names[] = {L"a.txt", longest, L"trailing dot.", L"aux.txt", L"nul", L"blank "};
+    const std::wstring names[] = {L"a.txt",   longest,          L"trailing dot.", L"aux.txt",
+                                  L"nul",     L"blank ",        L"COM\u00b9.txt", L"lpt\u00b3"};
     for (const auto& name : names) ASSERT_TRUE(WriteFileBytes(box.Src(name), ShownName(name))) << ShownName(name);
     RecordingProgress progress;
 
     const CopyRunResult result = RunCopy(box.Src(), dest, Overwrite(false), progress);
 
     EXPECT_THAT(result.failures, IsEmpty());
-    EXPECT_EQ(result.copied, 6);
+    EXPECT_EQ(result.copied, 8);
     for (const auto& name : names) EXPECT_EQ(ReadFileBytes(DirPath(dest).PathOf(name)), ShownName(name));
-    EXPECT_EQ(Names(dest).size(), 6u);
+    EXPECT_EQ(Names(dest).size(), 8u);
+    // Windows takes COM1-9, LPT1-9 and their superscript forms for devices;
+    // only the exact form reaches a file of such a name in a short folder.
+    for (std::size_t i = 2; i < std::size(names); ++i) {
+        EXPECT_EQ(DirPath(box.Src()).PathOf(names[i]).rfind(L"\\\\?\\", 0), 0u) << ShownName(names[i]);
+    }
+    EXPECT_EQ(DirPath(box.Src()).PathOf(L"COM10.txt").rfind(L"\\\\?\\", 0), std::wstring::npos);
     EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + box.Src() + "\\" + ShownName(longest)));
     // The skip test reaches them all.
     RecordingProgress again;
-    EXPECT_EQ(RunCopy(box.Src(), dest, Overwrite(false), again).skipped, 6);
+    EXPECT_EQ(RunCopy(box.Src(), dest, Overwrite(false), again).skipped, 8);
 }
 
 // A name that is only the 8.3 alias of another file in the destination
@@ -125,7 +134,8 @@ TEST(CopyRunNames, AnAliasNeverReplacesTheFileItBelongsTo) {
         RecordingProgress progress;
         const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(overwrite), progress);
         if (overwrite) {
-            EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst(ShownName(name))));
+            EXPECT_THAT(result.failures,
+                        ElementsAre(Line("Cannot create file", box.Dst(ShownName(name)), ERROR_ALREADY_EXISTS)));
         } else {
             EXPECT_THAT(result.failures, IsEmpty());
             EXPECT_EQ(result.skipped, 1);
@@ -158,7 +168,8 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
     const std::string reason = SystemErrorText(ERROR_NETNAME_DELETED);
     const auto prepare = [](Sandbox& box) {
         for (const char* name : {"1", "2", "3", "4"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), name));
-        ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp"), "a killed run's leftover"));
+        ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv0badf00d.tmp").c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv00000001.tmp"), "a killed run's leftover"));
     };
     {
         // The share drops in the copy pass: two files are copied, and the run says it did not see the rest.
@@ -168,7 +179,7 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
         const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), faults, &faults);
         EXPECT_THAT(result.failures, ElementsAre("Cannot list directory " + box.Src() + " (" + reason + ")"));
         EXPECT_EQ(result.copied, 2);
-        EXPECT_EQ(result.leftoversRemoved, 1);
+        EXPECT_EQ(result.leftoversRemoved, 2);
         EXPECT_EQ(Names(box.Dst()).size(), 2u);
         EXPECT_THAT(faults.finalPositions, ElementsAre(10000));
     }
@@ -182,7 +193,7 @@ TEST(CopyRunFailures, AListingThatBreaksOffIsAFailureAndWhatWasCopiedStays) {
         EXPECT_THAT(result.failures, IsEmpty());
         EXPECT_EQ(result.copied, 4);
         EXPECT_EQ(result.leftoversRemoved, 0);
-        EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp")), "a killed run's leftover");
+        EXPECT_EQ(ReadFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv00000001.tmp")), "a killed run's leftover");
     }
     {
         // The destination's listing breaks off: reported first, and the
@@ -218,7 +229,8 @@ TEST_P(ProtectedDestination, IsReportedUnderOverwriteOnAndLeftByteIdentical) {
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
 
-    EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + dest));
+    // The platform's own create over such a file is refused so.
+    EXPECT_THAT(result.failures, ElementsAre(Line("Cannot create file", dest, ERROR_ACCESS_DENIED)));
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(dest), "protected old content");
     EXPECT_EQ(GetFileAttributesA(dest.c_str()) & GetParam().attributes, GetParam().attributes);
@@ -255,7 +267,8 @@ TEST(CopyRunFailures, DirectoryInThePlaceOfTheDestinationFile) {
         RecordingProgress progress;
         // A directory does not count for the skip test, and is never replaced.
         const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(overwrite), progress);
-        EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("name"))) << overwrite;
+        EXPECT_THAT(result.failures, ElementsAre(Line("Cannot create file", box.Dst("name"), ERROR_ACCESS_DENIED)))
+            << overwrite;
         EXPECT_TRUE(DirectoryExists(box.Dst("name")));
     }
     EXPECT_THAT(Names(box.Dst()), ElementsAre("name"));
@@ -273,7 +286,7 @@ TEST(CopyRunFailures, DestinationHeldOpenElsewhereKeepsItsContent) {
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
     holder.Release();
 
-    EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("a.txt")));
+    EXPECT_THAT(result.failures, ElementsAre(Line("Cannot create file", box.Dst("a.txt"), ERROR_ACCESS_DENIED)));
     EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "open elsewhere");
     EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt"));
 }
@@ -291,14 +304,18 @@ TEST(CopyRunFailures, MissingDestinationThatCannotBeCreatedFailsEachFile) {
     EXPECT_FALSE(result.refused);
     EXPECT_EQ(result.copied, 0);
     ASSERT_EQ(result.failures.size(), 2u);
-    for (const auto& failure : result.failures) EXPECT_EQ(failure.rfind("Cannot create file " + dest + "\\", 0), 0u);
+    const std::string reason = " (" + SystemErrorText(ERROR_PATH_NOT_FOUND) + ")";
+    for (const auto& failure : result.failures) {
+        EXPECT_EQ(failure.rfind("Cannot create file " + dest + "\\", 0), 0u) << failure;
+        EXPECT_EQ(failure.substr(failure.size() - reason.size()), reason) << failure;
+    }
     EXPECT_THAT(progress.positions, ElementsAre(5000, 10000));
     EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
     EXPECT_FALSE(DirectoryExists(box.Root() + "\\missing"));
 }
 
 // Fails the chosen transfer of the chosen file; counts the buffers seen.
-class FailAt : public CopyFaults {
+class FailAt : public WithoutFlushes {
 public:
     FailAt(bool read, std::string file, std::uint64_t offset) : read_(read), file_(std::move(file)), offset_(offset) {}
     bool FailRead(const std::string& file, std::uint64_t offset) override {
@@ -332,7 +349,8 @@ TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &faults);
 
-    EXPECT_THAT(result.failures, ElementsAre(read ? "Stream read error" : "Stream write error"));
+    EXPECT_THAT(result.failures, ElementsAre(read ? Line("Stream read error", failing, ERROR_READ_FAULT)
+                                                  : Line("Stream write error", failing, ERROR_WRITE_FAULT)));
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("big.bin")), old);
     EXPECT_EQ(ReadFileBytes(box.Dst("small.bin")), "small");
@@ -419,39 +437,93 @@ TEST(CopyRunFailures, ASourceThatChangesWhileItIsCopiedIsReportedAndNothingIsLos
     }
 }
 
-// A receiver ends the run between two buffers, as the end of the session
-// does, having marked the temporary files it holds open to go with their handles.
+// A receiver ends the run as the end of the session does, at the chosen call
+// (the nth StepIt or KeepAlive), having marked the temporary files the run
+// has open to go with their handles, and read its tally.
 class CutOffAt : public RecordingProgress {
 public:
-    explicit CutOffAt(int call) : call_(call) {}
-    void BetweenBuffers(FileStream& writing, FileStream* flushing) override {
-        KeepAlive();
-        if (keepAlives < call_) return;
-        marked = writing.DeleteOnClose() && flushing && flushing->DeleteOnClose();
-        throw RunCutOff();
+    enum class Call { StepIt, KeepAlive };
+    CutOffAt(Call call, int nth) : call_(call), nth_(nth) {}
+    void Track(RunInHand& run) override { run_ = &run; }
+    void StepIt() override {
+        RecordingProgress::StepIt();
+        if (call_ == Call::StepIt && static_cast<int>(positions.size()) == nth_) CutOff();
     }
-    bool marked = false;
+    void KeepAlive() override {
+        RecordingProgress::KeepAlive();
+        if (call_ == Call::KeepAlive && keepAlives == nth_) CutOff();
+    }
+    int marked = -1;
+    CopyRunResult tally;
 
 private:
-    int call_;
+    void CutOff() {
+        marked = run_->DropOpenCopies();
+        tally = run_->SoFar();
+        throw RunCutOff();
+    }
+    Call call_;
+    int nth_;
+    RunInHand* run_ = nullptr;
 };
 
+// Makes each flush last, on whatever thread it is made.
+class SlowFlushes {
+public:
+    explicit SlowFlushes(DWORD ms) : previous_(std::exchange(FlushFileBuffersCall, &Slow)) { ms_ = ms; }
+    ~SlowFlushes() { FlushFileBuffersCall = previous_; }
+    SlowFlushes(const SlowFlushes&) = delete;
+    SlowFlushes& operator=(const SlowFlushes&) = delete;
+
+private:
+    static BOOL WINAPI Slow(HANDLE file) {
+        Sleep(ms_);
+        return FlushFileBuffers(file);
+    }
+    static inline DWORD ms_ = 0;
+    BOOL(WINAPI* previous_)(HANDLE);
+};
+
+// Three files of two buffers each, x, y and z in listing order. Wherever the
+// run is ended, the copies in place are those of the tally the receiver read
+// at that moment, no entry is begun after it, and no temporary file is left.
 TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
-    Sandbox box;
-    ASSERT_TRUE(WriteFileBytes(box.Src("a.bin"), Pattern(2 * kCopyBufferSize, 5)));
-    ASSERT_TRUE(WriteFileBytes(box.Src("b.bin"), Pattern(2 * kCopyBufferSize, 6)));
-    // In the second file, while the first one's copy is still held for its flush.
-    CutOffAt progress(3);
+    struct Row {
+        const char* where;
+        CutOffAt::Call call;
+        int nth;
+        bool slowFlush;
+        int open;    // the copies open at the cut: written, or held for their flush
+        int placed;  // x is in place only once y is written
+        std::size_t entries;
+    };
+    const Row rows[] = {
+        {"between y's buffers (x held)", CutOffAt::Call::KeepAlive, 3, false, 2, 0, 2},
+        {"at z (x in place, y held)", CutOffAt::Call::StepIt, 3, false, 1, 1, 3},
+        {"while x's flush is waited for (y written)", CutOffAt::Call::KeepAlive, 5, true, 2, 0, 2},
+    };
+    for (const Row& row : rows) {
+        Sandbox box;
+        for (unsigned i = 0; i < 3; ++i) {
+            ASSERT_TRUE(WriteFileBytes(box.Src("file" + std::to_string(i)), Pattern(2 * kCopyBufferSize, i)));
+        }
+        CutOffAt progress(row.call, row.nth);
+        WithoutFlushes noFlushes;
+        // A flush that is left out is never waited for; one that lasts a
+        // second is still under way when y has been written.
+        const SlowFlushes slow(1000);
+        const CopyRunResult result =
+            RunCopy(box.Src(), box.Dst(), Overwrite(false), progress, row.slowFlush ? nullptr : &noFlushes);
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
-
-    EXPECT_TRUE(result.cutOff);
-    EXPECT_TRUE(progress.marked);
-    EXPECT_THAT(result.failures, IsEmpty());
-    // The first copy, written but not yet in place, went with the second.
-    EXPECT_EQ(result.copied, 0);
-    EXPECT_THAT(Names(box.Dst()), IsEmpty());
-    EXPECT_THAT(progress.finalPositions, IsEmpty());
+        EXPECT_TRUE(result.cutOff) << row.where;
+        EXPECT_EQ(progress.marked, row.open) << row.where;
+        EXPECT_THAT(result.failures, IsEmpty()) << row.where;
+        EXPECT_EQ(result.copied, row.placed) << row.where;
+        EXPECT_EQ(progress.tally.copied, row.placed) << row.where;
+        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(row.placed)) << row.where;
+        EXPECT_EQ(progress.captions.size(), row.entries) << row.where;
+        EXPECT_THAT(progress.finalPositions, IsEmpty()) << row.where;
+    }
 }
 
 TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {

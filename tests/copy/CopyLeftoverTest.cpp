@@ -1,5 +1,6 @@
 // What a killed run left in the destination: removed at the start of the next
-// run when it is surely ours, left alone otherwise, and never in the way.
+// run when it is surely ours, left alone otherwise, and never in the way. A
+// file at the top of the destination is never taken for a leftover.
 #include "CopySupport.h"
 
 #include "core/CopyRun.h"
@@ -15,7 +16,7 @@ using zelvo::test::ExclusiveLock;
 
 namespace {
 
-TEST(LeftoverSweep, RemovesAKilledRunsFolderAndLooseTemporaryFiles) {
+TEST(LeftoverSweep, RemovesAKilledRunsFoldersButNoFileAtTheTop) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "new a"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("a.txt"), "old a"));
@@ -24,17 +25,19 @@ TEST(LeftoverSweep, RemovesAKilledRunsFolderAndLooseTemporaryFiles) {
     ASSERT_TRUE(WriteFileBytes(box.Dst("~zlv0badf00d.tmp\\~zlv1234abcd.tmp"), Pattern(5000, 1)));
     // Killed between two files: an empty folder.
     ASSERT_TRUE(CreateDirectoryA(box.Dst("~zlv00000001.tmp").c_str(), nullptr));
-    // A run that could make no folder wrote its temporary file here.
-    ASSERT_TRUE(WriteFileBytes(box.Dst("~zlvdeadbeef.tmp"), "partial"));
+    // Of our name, but at the top: a backup of a user's file of that name
+    // whose source has gone since, as much as a killed run's file.
+    ASSERT_TRUE(WriteFileBytes(box.Dst("~zlvdeadbeef.tmp"), "the only copy left"));
     RecordingProgress progress;
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
 
-    EXPECT_EQ(result.leftoversRemoved, 4);
+    EXPECT_EQ(result.leftoversRemoved, 3);
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "new a");
-    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt"));
+    EXPECT_EQ(ReadFileBytes(box.Dst("~zlvdeadbeef.tmp")), "the only copy left");
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "~zlvdeadbeef.tmp"));
 
     // Nothing is left for the next run to find.
     RecordingProgress again;
@@ -84,44 +87,42 @@ TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
 TEST(LeftoverSweep, FilesInUseAreLeftAndTheRunGoesOn) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "a"));
-    const std::string loose = box.Dst("~zlv0000aaaa.tmp");
-    ASSERT_TRUE(WriteFileBytes(loose, "being written"));
     const std::string folder = box.Dst("~zlv0000bbbb.tmp");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(folder + "\\~zlv0000cccc.tmp", "being written"));
     ASSERT_TRUE(WriteFileBytes(folder + "\\~zlv0000dddd.tmp", "stale"));
-    const ExclusiveLock looseWriter(loose);
     const ExclusiveLock folderWriter(folder + "\\~zlv0000cccc.tmp");
-    ASSERT_TRUE(looseWriter.Held() && folderWriter.Held());
+    ASSERT_TRUE(folderWriter.Held());
     RecordingProgress progress;
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
 
-    // The stale file goes; the open ones and the folder holding one stay.
+    // The stale file goes; the open one and the folder holding it stay.
     EXPECT_EQ(result.leftoversRemoved, 1);
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "a");
-    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "~zlv0000aaaa.tmp", "~zlv0000bbbb.tmp"));
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "~zlv0000bbbb.tmp"));
     EXPECT_THAT(Names(folder), ElementsAre("~zlv0000cccc.tmp"));
 }
 
-// Stands for a second copy of the program: at the caption of the first run's
-// second file it runs a whole backup of its own into the same destination.
-class SecondRunBetweenFiles : public RecordingProgress {
+// Stands for a second copy of the program: when the first run has put its
+// last copy in place (its folder is empty then, and it is removed only once
+// the run returns), it runs a whole backup of its own into the same destination.
+class SecondRunAtTheEnd : public RecordingProgress {
 public:
-    explicit SecondRunBetweenFiles(const Sandbox& box) : box_(box) {}
-    void SetCaption(const std::string& caption) override {
-        RecordingProgress::SetCaption(caption);
-        if (captions.size() != 2) return;
-        // The first run's folder exists now and is empty between two files.
+    explicit SecondRunAtTheEnd(const Sandbox& box) : box_(box) {}
+    void SetPosition(int value) override {
+        RecordingProgress::SetPosition(value);
         for (const auto& name : Names(box_.Dst())) {
             if (IsTemporaryName(name)) liveFolders.push_back(name);
         }
+        for (const auto& folder : liveFolders) emptyFolders += Names(box_.Dst() + "\\" + folder).empty() ? 1 : 0;
         RecordingProgress quiet;
         second = RunCopy(box_.Root() + "\\other", box_.Dst(), Overwrite(false), quiet);
     }
     std::vector<std::string> liveFolders;
+    int emptyFolders = 0;
     CopyRunResult second;
 
 private:
@@ -134,11 +135,13 @@ TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
     ASSERT_TRUE(WriteFileBytes(box.Src("2.txt"), "two"));
     ASSERT_TRUE(CreateDirectoryA((box.Root() + "\\other").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(box.Root() + "\\other\\3.txt", "three"));
-    SecondRunBetweenFiles progress(box);
+    SecondRunAtTheEnd progress(box);
 
     const CopyRunResult first = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
 
+    // Nothing but the hold kept the empty folder from the other run's sweep.
     ASSERT_EQ(progress.liveFolders.size(), 1u);
+    EXPECT_EQ(progress.emptyFolders, 1);
     EXPECT_EQ(progress.second.leftoversRemoved, 0);
     EXPECT_EQ(progress.second.copied, 1);
     EXPECT_THAT(first.failures, IsEmpty());

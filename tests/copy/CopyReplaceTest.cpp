@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 #include <utility>
 
 using namespace zelvo;
@@ -19,8 +21,8 @@ using zelvo::test::ExclusiveLock;
 
 namespace {
 
-// Records each flush the run asks for; can fail one or leave all out, and
-// can make a destination file appear while its copy is being written.
+// Records each flush the run asks for; can leave all out, and can make a
+// destination file appear while its copy is being written.
 class FlushWatch : public CopyFaults {
 public:
     bool FailRead(const std::string&, std::uint64_t) override { return false; }
@@ -33,22 +35,23 @@ public:
     }
     Flush BeforeFlush(const std::string& destFile) override {
         flushed.push_back(destFile);
-        return destFile == failAt ? Flush::Fail : skip ? Flush::Skip : Flush::Do;
+        return skip ? Flush::Skip : Flush::Do;
     }
     std::vector<std::string> flushed;
-    std::string failAt;
     std::string appearAt;
     DWORD appearWith = FILE_ATTRIBUTE_NORMAL;
     bool skip = false;
 };
 
 // Counts the flushes really made, at the platform's call, with the name and
-// the size of the file each was made on.
+// the size of the file each was made on and the thread that made it; can
+// make one fail there as the platform's call fails.
 class RealFlushes {
 public:
     struct Made {
         std::string name;
         std::uint64_t size;
+        DWORD thread;
     };
     RealFlushes() : previous_(std::exchange(FlushFileBuffersCall, &Record)) { current_ = this; }
     ~RealFlushes() {
@@ -60,6 +63,9 @@ public:
 
     std::vector<Made> made;
     std::function<void()> during;  // called in each flush, before it is made
+    // The error a flush of a file of this size fails with, instead of being made.
+    std::uint64_t failSize = ~0ull;
+    DWORD failWith = ERROR_SUCCESS;
 
 private:
     static BOOL WINAPI Record(HANDLE file) {
@@ -68,8 +74,13 @@ private:
         LARGE_INTEGER size{};
         GetFileSizeEx(file, &size);
         const std::wstring full = path;
-        current_->made.push_back({ShownName(full.substr(full.rfind(L'\\') + 1)), std::uint64_t(size.QuadPart)});
+        current_->made.push_back(
+            {ShownName(full.substr(full.rfind(L'\\') + 1)), std::uint64_t(size.QuadPart), GetCurrentThreadId()});
         if (current_->during) current_->during();
+        if (std::uint64_t(size.QuadPart) == current_->failSize) {
+            SetLastError(current_->failWith);
+            return FALSE;
+        }
         return current_->previous_(file);
     }
 
@@ -77,8 +88,26 @@ private:
     BOOL(WINAPI* previous_)(HANDLE);
 };
 
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// Refuses the run its flush thread while it lives.
+class NoFlushThread {
+public:
+    NoFlushThread() : previous_(std::exchange(CreateThreadCall, &NoThread)) {}
+    ~NoFlushThread() { CreateThreadCall = previous_; }
+    NoFlushThread(const NoFlushThread&) = delete;
+    NoFlushThread& operator=(const NoFlushThread&) = delete;
+
+private:
+    decltype(CreateThreadCall) previous_;
+};
+
 TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
-    for (const bool skip : {false, true}) {
+    enum class How { OnItsThread, WithoutAThread, LeftOut };
+    for (const How how : {How::OnItsThread, How::WithoutAThread, How::LeftOut}) {
         Sandbox box;
         ASSERT_TRUE(WriteFileBytes(box.Src("old.txt"), "new content"));
         ASSERT_TRUE(WriteFileBytes(box.Src("emptied"), ""));
@@ -86,9 +115,11 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
         ASSERT_TRUE(WriteFileBytes(box.Dst("old.txt"), "previous"));
         ASSERT_TRUE(WriteFileBytes(box.Dst("emptied"), "previous"));
         FlushWatch watch;
-        watch.skip = skip;
+        watch.skip = how == How::LeftOut;
         RecordingProgress progress;
         const RealFlushes flushes;
+        std::optional<NoFlushThread> noThread;
+        if (how == How::WithoutAThread) noThread.emplace();
 
         const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
 
@@ -96,14 +127,16 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
         EXPECT_EQ(result.copied, 3);
         EXPECT_THAT(watch.flushed, UnorderedElementsAre(box.Dst("old.txt"), box.Dst("emptied"), box.Dst("fresh.txt")));
         // New copies as much as replacing ones, each while it is still a
-        // temporary file and once it holds its whole content; none where the
+        // temporary file and once it holds its whole content, on a thread of
+        // its own, or on the run's when no thread can be had; none where the
         // hook leaves the flush out (as the benchmark does).
         std::vector<std::uint64_t> sizes;
         for (const auto& made : flushes.made) {
             EXPECT_TRUE(IsTemporaryName(made.name)) << made.name;
+            EXPECT_EQ(made.thread == GetCurrentThreadId(), how == How::WithoutAThread) << made.name;
             sizes.push_back(made.size);
         }
-        if (skip) {
+        if (how == How::LeftOut) {
             EXPECT_THAT(sizes, IsEmpty());
         } else {
             EXPECT_THAT(sizes, UnorderedElementsAre(11u, 0u, 5u));
@@ -111,15 +144,16 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
         EXPECT_EQ(ReadFileBytes(box.Dst("old.txt")), "new content");
         EXPECT_EQ(ReadFileBytes(box.Dst("emptied")), "");
         EXPECT_EQ(ReadFileBytes(box.Dst("fresh.txt")), "fresh");
+        EXPECT_THAT(Names(box.Dst()), UnorderedElementsAre("old.txt", "emptied", "fresh.txt"));
     }
 }
 
-// Signals once a file is written while the copy before it is being flushed.
+// Signals once the second file is being written.
 class SignalsOverlap : public RecordingProgress {
 public:
-    void BetweenBuffers(FileStream& /*writing*/, FileStream* flushing) override {
-        KeepAlive();
-        if (flushing) SetEvent(overlap.Get());
+    void KeepAlive() override {
+        RecordingProgress::KeepAlive();
+        if (captions.size() == 2) SetEvent(overlap.Get());
     }
     KernelHandle overlap{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
@@ -151,24 +185,58 @@ TEST(DurableCopies, AFlushRunsWhileTheNextFileIsWrittenAndItsCopyIsPlacedAfter) 
     EXPECT_EQ(Names(box.Dst()), (std::vector<std::string>{"a.bin", "b.bin"}));
 }
 
-TEST(DurableReplacement, AFailingFlushKeepsTheOldCopy) {
+// The wait for a flush that lasts looks alive at every step, so that a window
+// thread waiting there still answers; the copy is placed once the flush is over.
+TEST(DurableCopies, TheWaitForASlowFlushKeepsTheReceiverAlive) {
+    Sandbox box;
+    ASSERT_TRUE(WriteFileBytes(box.Src("slow.bin"), "flushed slowly"));
+    class Timed : public RecordingProgress {
+    public:
+        void KeepAlive() override {
+            RecordingProgress::KeepAlive();
+            at.push_back(GetTickCount());
+        }
+        std::vector<DWORD> at;
+    } progress;
+    RealFlushes flushes;
+    flushes.during = [] { Sleep(1000); };
+
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    EXPECT_EQ(result.copied, 1);
+    EXPECT_EQ(ReadFileBytes(box.Dst("slow.bin")), "flushed slowly");
+    // One for the buffer, then one every step of the wait.
+    ASSERT_GE(progress.at.size(), 1000 / (2 * kFlushWaitStepMs));
+    DWORD longest = 0;
+    for (std::size_t i = 2; i < progress.at.size(); ++i) {
+        longest = std::max(longest, progress.at[i] - progress.at[i - 1]);
+    }
+    EXPECT_LT(longest, 250u);
+}
+
+// The flush fails on its own thread (the disk went away): the run learns of
+// it there, and the old copy is kept.
+TEST(DurableReplacement, AFlushThatFailsKeepsTheOldCopy) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), Pattern(3 * kCopyBufferSize, 1)));
     ASSERT_TRUE(WriteFileBytes(box.Src("b.txt"), "b"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("a.txt"), "old a"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("b.txt"), "old b"));
-    FlushWatch watch;
-    watch.failAt = box.Dst("a.txt");
+    RealFlushes flushes;
+    flushes.failSize = 3 * kCopyBufferSize;
+    flushes.failWith = ERROR_IO_DEVICE;
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
 
-    EXPECT_THAT(result.failures, ElementsAre("Stream write error"));
+    EXPECT_THAT(result.failures, ElementsAre(Line("Stream write error", box.Dst("a.txt"), ERROR_IO_DEVICE)));
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(result.bytesCopied, 1u);
     EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "old a");
     EXPECT_EQ(ReadFileBytes(box.Dst("b.txt")), "b");
     EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "b.txt"));
+    ASSERT_EQ(flushes.made.size(), 2u);
+    for (const auto& made : flushes.made) EXPECT_NE(made.thread, GetCurrentThreadId());
 }
 
 // The run knows the destination's names from its start; a file that turns up
@@ -196,7 +264,8 @@ TEST(DurableReplacement, AFileThatAppearsDuringTheRunIsTreatedAsIfItHadBeenThere
             EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "source c");
         } else if (row.overwrite) {
             // Protected, as one there from the start: reported, left as it is.
-            EXPECT_THAT(result.failures, ElementsAre("Cannot create file " + box.Dst("c.txt"))) << row.attributes;
+            EXPECT_THAT(result.failures, ElementsAre(Line("Cannot create file", box.Dst("c.txt"), ERROR_ACCESS_DENIED)))
+                << row.attributes;
             EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "appeared meanwhile");
             EXPECT_EQ(GetFileAttributesA(box.Dst("c.txt").c_str()) & row.attributes, row.attributes);
         } else {

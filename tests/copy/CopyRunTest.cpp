@@ -206,8 +206,9 @@ TEST(CopyRunEntries, EmptyFilesGiveEmptyCopiesAndReplaceLongerOnes) {
     ASSERT_TRUE(WriteFileBytes(box.Src("empty2"), ""));
     ASSERT_TRUE(WriteFileBytes(box.Dst("empty2"), "was longer"));
     RecordingProgress progress;
+    WithoutFlushes noFlushes;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &noFlushes);
 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 2);
@@ -301,7 +302,8 @@ TEST(CopyRunDestination, PastedPathsLoseTheirQuotesAndBlanks) {
 }
 
 // Every form of a folder that a user may write reaches the same files, as
-// source and as destination.
+// source and as destination, and keeps apart the names that only the exact
+// form tells apart.
 TEST(CopyRunDestination, FolderFormsAllReachTheSameFolder) {
     const auto slashed = [](std::string path) {
         for (char& c : path) c = c == '\\' ? '/' : c;
@@ -311,12 +313,16 @@ TEST(CopyRunDestination, FolderFormsAllReachTheSameFolder) {
         slashed,
         [](const std::string& path) { return path + "\\"; },
         [](const std::string& path) { return "\\\\?\\" + path; },
+        [](const std::string& path) { return "\\\\.\\" + path; },
+        [](const std::string& path) { return "\\\\.\\" + path + "\\sub\\..\\"; },
         [](const std::string& path) { return path + "\\sub\\.."; },
         [](const std::string& path) { return path + "\\.\\sub\\..\\\\"; },
     };
     for (const auto& form : forms) {
         Sandbox box;
         ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "alpha"));
+        ASSERT_TRUE(WriteFileBytes(box.Src(L"report."), "with a dot"));
+        ASSERT_TRUE(WriteFileBytes(box.Src(L"report"), "without"));
         ASSERT_TRUE(CreateDirectoryA(box.Src("sub").c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryA(box.Dst("sub").c_str(), nullptr));
         const std::string source = form(box.Src()), dest = form(box.Dst());
@@ -326,9 +332,11 @@ TEST(CopyRunDestination, FolderFormsAllReachTheSameFolder) {
         const CopyRunResult result = RunCopy(source, dest, Overwrite(false), progress);
 
         EXPECT_THAT(result.failures, IsEmpty()) << dest;
-        EXPECT_EQ(result.copied, 1) << dest;
+        EXPECT_EQ(result.copied, 3) << dest;
         EXPECT_EQ(ReadFileBytes(box.Dst("a.txt")), "alpha") << dest;
-        EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "sub")) << dest;
+        EXPECT_EQ(ReadFileBytes(box.Dst(L"report.")), "with a dot") << dest;
+        EXPECT_EQ(ReadFileBytes(box.Dst(L"report")), "without") << dest;
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "report", "report.", "sub")) << dest;
         // What is shown joins the text as it stands.
         EXPECT_THAT(progress.captions, ::testing::Contains(" 备份 " + source + "\\a.txt")) << source;
     }

@@ -110,4 +110,19 @@ inline OverwriteSwitch Overwrite(bool on) {
     return [on] { return on; };
 }
 
+// Lets every transfer through and leaves every flush out, so that the
+// keep-alives a test counts are those of the buffers alone (a flush that
+// outlasts a wait step adds its own).
+class WithoutFlushes : public CopyFaults {
+public:
+    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
+};
+
+// A failure line as the run writes it: the text, the path and the platform's reason.
+inline std::string Line(const std::string& text, const std::string& path, DWORD error) {
+    return text + " " + path + " (" + SystemErrorText(error) + ")";
+}
+
 }  // namespace zelvo::testing

@@ -208,29 +208,31 @@ std::string FailureText(Action action) {
     return "<no failure>";
 }
 
-TEST(Streams, FailuresCarryTheProgramsTexts) {
+// Each failure names the file as shown and gives the platform's reason.
+TEST(Streams, FailuresCarryTheProgramsTextsTheFileAndTheReason) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("five"), "12345"));
     const std::string noFolder = box.Root() + "\\nofolder\\new.txt";
 
     EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(box.Src(L"missing.txt"), "shown"); }),
-              "Cannot open file shown");
+              Line("Cannot open file", "shown", ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(FailureText<FileCreateError>([&] { FileStream::Create(WidenAnsi(noFolder), noFolder); }),
-              "Cannot create file " + noFolder);
+              Line("Cannot create file", noFolder, ERROR_PATH_NOT_FOUND));
     {
-        FileStream held = FileStream::OpenRead(box.Src(L"five"), "five");
+        FileStream held = FileStream::OpenRead(box.Src(L"five"), "shown five");
         // Sharing reading only: another reader may open the file, a writer may not.
         EXPECT_NO_THROW(FileStream::OpenRead(box.Src(L"five"), "five"));
         EXPECT_EQ(CreateFileW(box.Src(L"five").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr),
                   INVALID_HANDLE_VALUE);
         char buffer[8];
-        held.ReadBuffer(buffer, 3, "five");
+        held.ReadBuffer(buffer, 3);
         EXPECT_EQ(std::string(buffer, 3), "123");
         // A file that ends before its size has been read changed under the copy.
-        EXPECT_EQ(FailureText<FileChangedError>([&] { held.ReadBuffer(buffer, 3, "shown five"); }),
+        EXPECT_EQ(FailureText<FileChangedError>([&] { held.ReadBuffer(buffer, 3); }),
                   "File changed while it was copied shown five");
-        EXPECT_EQ(FailureText<StreamWriteError>([&] { held.WriteBuffer("x", 1); }), "Stream write error");
+        EXPECT_EQ(FailureText<StreamWriteError>([&] { held.WriteBuffer("x", 1); }),
+                  Line("Stream write error", "shown five", ERROR_ACCESS_DENIED));
         EXPECT_EQ(held.Size(), 5u);
     }
     {
@@ -239,13 +241,13 @@ TEST(Streams, FailuresCarryTheProgramsTexts) {
                                           nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(writer, INVALID_HANDLE_VALUE);
         EXPECT_EQ(FailureText<FileOpenError>([&] { FileStream::OpenRead(box.Src(L"five"), "five"); }),
-                  "Cannot open file five");
+                  Line("Cannot open file", "five", ERROR_SHARING_VIOLATION));
         CloseHandle(writer);
     }
     std::wstring path;
     EXPECT_EQ(FailureText<FileCreateError>(
                   [&] { FileStream::CreateTemporary(DirPath(box.Root() + "\\nofolder"), {}, noFolder, path); }),
-              "Cannot create file " + noFolder);
+              Line("Cannot create file", noFolder, ERROR_PATH_NOT_FOUND));
     EXPECT_TRUE(path.empty());
 }
 

@@ -3,6 +3,7 @@
 // controls through window messages, as a user's clicks would.
 #pragma once
 
+#include "Backup.h"
 #include "Main.h"
 #include "core/Paths.h"
 #include "windows/ScratchDir.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -142,6 +144,72 @@ private:
     HANDLE ready_ = nullptr;
     PROCESS_INFORMATION process_{};
     bool held_ = false;
+};
+
+// Where Wine keeps a path on the Unix side; "" where the platform is no Wine.
+inline std::string UnixPath(const std::string& path) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = unixName ? unixName(WidenAnsi(path).c_str()) : nullptr;
+    if (!unix) return std::string();
+    std::string name = unix;
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return name;
+}
+
+// Runs a Unix shell command (no double quotes in it) beside Wine and waits
+// for it; true when it succeeded within the time. Wine gives no handle to
+// wait on for a Unix process, so the command leaves its verdict in a file.
+inline bool RunUnix(const std::string& command, const std::string& verdictFile, int timeoutMs) {
+    ::DeleteFileA(verdictFile.c_str());
+    const std::string verdict = UnixPath(verdictFile);
+    if (verdict.empty()) return false;
+    std::string line = "/bin/sh -c \"(" + command + ") && echo ok > '" + verdict + "' || echo no > '" + verdict + "'\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        return false;
+    }
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    std::string said;
+    WaitFor([&] {
+        const bool there = ::GetFileAttributesA(verdictFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+        said = there ? test::ReadFileBytes(verdictFile) : std::string();
+        return said.find('\n') != std::string::npos;
+    }, timeoutMs);
+    ::DeleteFileA(verdictFile.c_str());
+    return said.rfind("ok", 0) == 0;
+}
+
+// A file system mounted on an empty folder for as long as this lives (we run
+// as root): `mount` is a shell command with %s wherever it names the Unix path
+// of the folder.
+class Mounted {
+public:
+    Mounted(std::string folder, const std::string& mount) : folder_(std::move(folder)) {
+        ::CreateDirectoryA(folder_.c_str(), nullptr);
+        unix_ = UnixPath(folder_);
+        std::string command = mount;
+        for (std::size_t at; (at = command.find("%s")) != std::string::npos;) command.replace(at, 2, unix_);
+        mounted_ = !unix_.empty() && RunUnix(command, folder_ + ".verdict", 15000);
+    }
+    ~Mounted() {
+        // Lazily: the program may still hold a file there when a test fails.
+        if (mounted_) RunUnix("umount -l '" + unix_ + "'", folder_ + ".verdict", 15000);
+    }
+    Mounted(const Mounted&) = delete;
+    Mounted& operator=(const Mounted&) = delete;
+
+    bool Ok() const { return mounted_; }
+    const std::string& Unix() const { return unix_; }
+
+private:
+    std::string folder_;
+    std::string unix_;
+    bool mounted_ = false;
 };
 
 class ProgramTest : public ::testing::Test {
@@ -280,6 +348,34 @@ protected:
     }
 
     bool EndsWithin(int ms) { return ::WaitForSingleObject(process.hProcess, ms) == WAIT_OBJECT_0; }
+
+    // Files of zeros in the source, for a run that lasts long enough to watch.
+    void WriteBigFiles(int count, std::uint64_t size) const {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(test::WriteZeroFile(source + "\\big" + std::to_string(i) + ".dat", size));
+        }
+    }
+
+    // What the destination holds: the copies in place, each of fileSize
+    // bytes, and the one under way.
+    std::uint64_t DestBytes(std::uint64_t fileSize) const {
+        std::uint64_t bytes = test::TemporaryFilesIn(dest).bytes;
+        for (const std::string& name : test::ScratchDir::List(dest)) {
+            if (!IsTemporaryName(name)) bytes += fileSize;
+        }
+        return bytes;
+    }
+
+    // The run's dialog once it is on the screen and its copy under way; null
+    // after the time-out.
+    HWND WaitForRun(int timeoutMs) const {
+        HWND dialog = nullptr;
+        WaitFor([&] {
+            dialog = FindOwn(TBackupForm::kClassName);
+            return dialog && ::IsWindowVisible(dialog) && test::TemporaryFilesIn(dest).bytes > 0;
+        }, timeoutMs);
+        return dialog && test::TemporaryFilesIn(dest).bytes > 0 ? dialog : nullptr;
+    }
 
     ScratchDir scratch;  // removed after TearDown has ended the program
     std::string folder, program, source, dest;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 namespace {
@@ -91,16 +92,50 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     ASSERT_NE(box, nullptr) << "no error box";
     EXPECT_EQ(FindOwn(TBackupForm::kClassName), nullptr);
     const std::string message = e2e::BoxMessage(box);
-    EXPECT_NE(message.find("Cannot open file " + source + "\\locked.txt"), std::string::npos) << message;
-    EXPECT_NE(message.find("Cannot open file " + source + "\\held.txt"), std::string::npos) << message;
+    // Which file, and why, in Windows' words.
+    const std::string held = " (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
+    EXPECT_NE(message.find("Cannot open file " + source + "\\locked.txt" + held), std::string::npos) << message;
+    EXPECT_NE(message.find("Cannot open file " + source + "\\held.txt" + held), std::string::npos) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-    EXPECT_EQ(message.back(), '.');
+    EXPECT_EQ(message.back(), ')');  // no full stop after a bracket
     EXPECT_EQ(ReadFileBytes(dest + "\\free.txt"), "free");
 
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return FindOwn("#32770", kApplicationTitle) == nullptr; }, 5000));
     lock.Release();
     hold.Release();
+
+    // A destination on a small disk: the file that does not fit fails with
+    // its name and the reason, in the box and in the log; its old copy stays
+    // whole, the other files are copied, and no temporary file is left.
+    const std::string small = folder + "\\small";
+    const e2e::Mounted tmpfs(small, "mount -t tmpfs -o size=8m tmpfs '%s'");
+    ASSERT_TRUE(tmpfs.Ok()) << "no tmpfs could be mounted at " << tmpfs.Unix();
+    const std::string old(2u << 20, 'o');
+    ASSERT_TRUE(WriteFileBytes(small + "\\big.bin", old));
+    source = folder + "\\more";
+    dest = small;
+    ::CreateDirectoryA(source.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(source + "\\a.txt", "alpha"));
+    ASSERT_TRUE(WriteFileBytes(source + "\\big.bin", std::string(7u << 20, 'n')));
+    ASSERT_TRUE(WriteFileBytes(source + "\\c.txt", "charlie"));
+    SetPaths();
+    Press(TMainForm::kOverWriteCheckBoxId);
+    ArmSlot(TMainForm::kCheckBox3Id, TMainForm::kDateTimePicker3Id, 3);
+    const HWND full = WaitForErrorBox(10000);
+    ASSERT_NE(full, nullptr) << "no error box";
+    const std::string line = "Stream write error " + small + "\\big.bin (" + SystemErrorText(ERROR_DISK_FULL) + ")";
+    EXPECT_EQ(e2e::BoxMessage(full), line);
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("    失败: 1 个\r\n    " + line + "\r\n"), std::string::npos)
+        << ReadFileBytes(folder + "\\Backup.log");
+    EXPECT_TRUE(ReadFileBytes(small + "\\big.bin") == old);
+    EXPECT_EQ(ReadFileBytes(small + "\\a.txt"), "alpha");
+    EXPECT_EQ(ReadFileBytes(small + "\\c.txt"), "charlie");
+    std::vector<std::string> names = ScratchDir::List(small);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "big.bin", "c.txt"}));
+    ::PostMessageA(full, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return FindOwn("#32770", kApplicationTitle) == nullptr; }, 5000));
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
 }
@@ -123,7 +158,8 @@ TEST_F(ProgramTest, EveryNameIsBackedUpAndOnlyAWriterKeepsAFileBack) {
 
     const HWND box = WaitForErrorBox(10000);
     ASSERT_NE(box, nullptr) << "no error box";
-    EXPECT_EQ(e2e::BoxMessage(box), "Cannot open file " + source + "\\writing.log.");
+    EXPECT_EQ(e2e::BoxMessage(box),
+              "Cannot open file " + source + "\\writing.log (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")");
     for (const auto& name : names) {
         EXPECT_EQ(ReadFileBytes(into.PathOf(name)), "content of " + ShownName(name)) << ShownName(name);
     }

@@ -205,41 +205,28 @@ TEST_F(TrayProgramTest, RestoreWhileABoxIsOpenBringsTheWindowBackDisabledBeneath
 TEST_F(TrayProgramTest, ClicksAndLogOffDuringARunWaitForItsEnd) {
     constexpr std::uint64_t kFileSize = 256u << 20;
     constexpr int kFiles = 4;
-    for (int i = 0; i < kFiles; ++i) {
-        ASSERT_TRUE(test::WriteZeroFile(source + "\\big" + std::to_string(i) + ".dat", kFileSize));
-    }
+    WriteBigFiles(kFiles, kFileSize);
     ASSERT_NE((Start(), main), nullptr);
     SetPaths();
     EXPECT_NE(QueryEndSession(), 0);
     ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     ASSERT_TRUE(WaitFor([&] { return InTray(); }, 5000));
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
-    HWND dialog = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
-        dialog = FindOwn(TBackupForm::kClassName);
-        return dialog && ::IsWindowVisible(dialog) && test::TemporaryFilesIn(dest).bytes > 0;
-    }, 10000)) << "no run";
+    const HWND dialog = WaitForRun(10000);
+    ASSERT_NE(dialog, nullptr) << "no run";
     const auto began = e2e::SteadyClock::now();
-    // What the destination holds: the copies in place and the one under way.
-    const auto destBytes = [&] {
-        std::uint64_t bytes = test::TemporaryFilesIn(dest).bytes;
-        for (const std::string& name : test::ScratchDir::List(dest)) {
-            if (!IsTemporaryName(name)) bytes += kFileSize;
-        }
-        return bytes;
-    };
 
     TrayEvent(WM_RBUTTONUP);
     TrayEvent(WM_LBUTTONDBLCLK);
     EXPECT_EQ(QueryEndSession(), 0) << "log-off was not refused during the run";
-    const std::uint64_t before = destBytes();
+    const std::uint64_t before = DestBytes(kFileSize);
     bool menuMeanwhile = false, shownMeanwhile = false;
     for (int look = 0; look < 5; ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         menuMeanwhile = menuMeanwhile || MenuOpen();
         shownMeanwhile = shownMeanwhile || ::IsWindowVisible(main);
     }
-    const std::uint64_t after = destBytes();
+    const std::uint64_t after = DestBytes(kFileSize);
     ASSERT_TRUE(::IsWindowVisible(dialog)) << "the run ended before it could be watched: make the files bigger";
     EXPECT_GT(after, before) << "the copy did not go on";
     EXPECT_FALSE(menuMeanwhile);

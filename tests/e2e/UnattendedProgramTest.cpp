@@ -14,10 +14,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zelvo {
@@ -25,7 +29,14 @@ namespace {
 
 using e2e::WaitFor;
 using test::ReadFileBytes;
+using test::ScratchDir;
 using test::WriteFileBytes;
+
+static std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
 
 class UnattendedProgramTest : public e2e::ProgramTest {
 protected:
@@ -89,6 +100,42 @@ protected:
         ::PostMessageA(main, WM_CLOSE, 0, 0);
         EXPECT_TRUE(EndsWithin(10000));
     }
+
+    // Sends a message to a window of the program as another program does,
+    // and tells whether it was answered within the time.
+    static bool Answered(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, DWORD_PTR& answer,
+                         UINT timeoutMs = 5000) {
+        answer = 0xBAD;
+        return ::SendMessageTimeoutA(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer) != 0;
+    }
+
+    static constexpr std::uint64_t kBigFile = 256u << 20;
+
+    // Closing messages sent during a run of `files` big files, a WM_CLOSE
+    // where the command is 0, else that WM_SYSCOMMAND: nothing closes while
+    // the run copies; once its block is in the log, the program ends as its
+    // own close ends it.
+    void CloseDuringARun(int files, const std::vector<std::pair<HWND, WPARAM>>& closes) {
+        const HWND dialog = WaitForRun(10000);
+        ASSERT_NE(dialog, nullptr) << "no run";
+        const HWND app = FindOwn("TApplication", kApplicationTitle);
+        for (const auto& [window, command] : closes) {
+            DWORD_PTR answer = 0;
+            EXPECT_TRUE(command ? Answered(window, WM_SYSCOMMAND, command, 0, answer)
+                                : Answered(window, WM_CLOSE, 0, 0, answer));
+        }
+        const std::uint64_t before = DestBytes(kBigFile);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(::IsWindowVisible(dialog)) << "the run ended before it could be watched: make the files bigger";
+        EXPECT_GT(DestBytes(kBigFile), before) << "the copy did not go on";
+        EXPECT_TRUE(::IsWindow(main) && ::IsWindow(app)) << "a window was closed under the run";
+        EXPECT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 60000));
+        EXPECT_TRUE(EndsWithin(15000)) << "the program lives on after the run";
+        const std::string log = ReadFileBytes(folder + "\\Backup.log");
+        EXPECT_EQ(Count(log, "备份结束"), 1u) << log;
+        const std::string copied = std::to_string(files) + " 个文件, " + std::to_string(files * kBigFile) + " 字节";
+        EXPECT_NE(log.find("    复制: " + copied + "\r\n"), std::string::npos) << log;
+    }
 };
 
 TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt) {
@@ -102,7 +149,9 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
 
     const HWND first = WaitForOne([&] { return ErrorBoxes(); }, 10000);
     ASSERT_NE(first, nullptr) << "no error box";
-    EXPECT_EQ(LongMessage(first), "Cannot open file " + source + "\\locked.txt.");
+    const std::string locked =
+        "Cannot open file " + source + "\\locked.txt (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
+    EXPECT_EQ(LongMessage(first), locked);
     EXPECT_TRUE(Visible(TBackupForm::kClassName).empty());  // the run's dialog is gone
     EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 
@@ -121,7 +170,7 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
         second = boxes.size() == 1 && boxes[0] != first ? boxes[0] : nullptr;
         return second != nullptr;
     }, 5000)) << "the report that waited was not shown";
-    EXPECT_EQ(LongMessage(second), "Cannot open file " + source + "\\locked.txt.");
+    EXPECT_EQ(LongMessage(second), locked);
     Dismiss(second);
     EXPECT_TRUE(WaitFor([&] { return ErrorBoxes().empty(); }, 5000));
     lock.Release();
@@ -233,12 +282,6 @@ TEST_F(UnattendedProgramTest, TrayIconComesBackAfterTheShellRestarts) {
     EXPECT_TRUE(EndsWithin(10000));
 }
 
-static std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
 TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) {
     const std::string log = folder + "\\Backup.log";
     const std::string old = folder + "\\Backup.old.log";
@@ -263,7 +306,8 @@ TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) 
     EXPECT_NE(text.find("] 开始备份\r\n    源目录: " + source + "\r\n    目的目录: " + dest + "\r\n"),
               std::string::npos) << text;
     EXPECT_NE(text.find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt\r\n"),
+    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt (" +
+                        SystemErrorText(ERROR_SHARING_VIOLATION) + ")\r\n"),
               std::string::npos) << text;
 
     // A clean run adds its own block; a missing source one line.
@@ -309,13 +353,19 @@ TEST_F(UnattendedProgramTest, TheNextRunSweepsAKilledRunsLeftoversAndNothingElse
     EXPECT_EQ(names, expected);
     EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("清除:"), std::string::npos);
 
-    // The next run's sweep takes the backup of the look-alike for no leftover.
-    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 2);
-    ASSERT_TRUE(WaitFor([&] { return Count(ReadFileBytes(folder + "\\Backup.log"), "备份结束") == 2; }, 10000));
-    EXPECT_EQ(ReadFileBytes(dest + "\\~zlv0badf00d.tmp"), "a user's look-alike");
-    names = test::ScratchDir::List(dest);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, expected);
+    // The user deletes the look-alike from the source: its backup, the only
+    // copy left, is no leftover to the next two runs either.
+    ASSERT_TRUE(::DeleteFileA((source + "\\~zlv0badf00d.tmp").c_str()));
+    for (const std::size_t run : {2u, 3u}) {
+        ArmSlot(run == 2 ? TMainForm::kCheckBox2Id : TMainForm::kCheckBox3Id,
+                run == 2 ? TMainForm::kDateTimePicker2Id : TMainForm::kDateTimePicker3Id, 2);
+        const auto logged = [&] { return Count(ReadFileBytes(folder + "\\Backup.log"), "备份结束") == run; };
+        ASSERT_TRUE(WaitFor(logged, 10000));
+        EXPECT_EQ(ReadFileBytes(dest + "\\~zlv0badf00d.tmp"), "a user's look-alike") << run;
+        names = test::ScratchDir::List(dest);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, expected) << run;
+    }
     EXPECT_EQ(Count(ReadFileBytes(folder + "\\Backup.log"), "清除:"), 1u);
     CloseProgram();
 }
@@ -346,6 +396,133 @@ TEST_F(UnattendedProgramTest, SessionEndingDuringARunLeavesACutOffBlockAndNoTemp
     EXPECT_EQ(ReadFileBytes(folder + "\\Backup.log"), log);
     EXPECT_EQ(test::TemporaryFilesIn(dest).count, 0);
     EXPECT_EQ(::GetFileAttributesA((dest + "\\big.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A script, an automation tool or a task manager closes programs by sending
+// WM_CLOSE, here to the main window and then to the application window.
+TEST_F(UnattendedProgramTest, WindowsClosedDuringARunEndTheProgramAfterIt) {
+    WriteBigFiles(4, kBigFile);
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    CloseDuringARun(4, {{main, 0}, {FindOwn("TApplication", kApplicationTitle), 0}});
+}
+
+// The task bar's "Close window" sends SC_CLOSE to the application window, here
+// while the program sits in the tray; its tray icon goes with it.
+TEST_F(UnattendedProgramTest, ACloseCommandDuringARunInTheTrayEndsTheProgramAfterIt) {
+    WriteBigFiles(3, kBigFile);
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ::PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return test::TrayIconExists(main, kTrayIconId); }, 5000));
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    CloseDuringARun(3, {{FindOwn("TApplication", kApplicationTitle), SC_CLOSE}, {main, SC_CLOSE}});
+    EXPECT_FALSE(test::TrayIconExists(main, kTrayIconId));
+}
+
+// A destination whose every flush takes 6 s (a write-cached USB stick; here a
+// FUSE pass-through): while the run waits for a flush, the dialog answers
+// within the second, past the 5 s after which Windows would take it for
+// hung, and log-off is refused.
+TEST_F(UnattendedProgramTest, ADialogWaitingForASlowDiskAnswersAndRefusesLogOff) {
+    const char* script = std::getenv("ZELVO_SLOW_FLUSH_FS");
+    ASSERT_NE(script, nullptr) << "ZELVO_SLOW_FLUSH_FS is not set";
+    if (!e2e::RunUnix("test -c /dev/fuse", folder + "\\fuse.verdict", 10000)) {
+        GTEST_SKIP() << "no /dev/fuse on this machine: no slow disk can be mounted";
+    }
+    const std::string backing = folder + "\\slow-backing";
+    ::CreateDirectoryA(backing.c_str(), nullptr);
+    const std::string log = folder + "\\slow.log";
+    const e2e::Mounted slow(folder + "\\slow",
+                            "(/usr/bin/python3 '" + std::string(script) + "' '" + e2e::UnixPath(backing) +
+                                "' '%s' 6 > '" + e2e::UnixPath(log) + "' 2>&1 &); for i in $(seq 100); do "
+                                "mountpoint -q '%s' && exit 0; sleep 0.1; done; exit 1");
+    ASSERT_TRUE(slow.Ok()) << "the slow disk could not be mounted: " << ReadFileBytes(log);
+    dest = folder + "\\slow";
+    ASSERT_TRUE(WriteFileBytes(source + "\\one.bin", std::string(1u << 20, '1')));
+    ASSERT_TRUE(WriteFileBytes(source + "\\two.bin", std::string(1u << 20, '2')));
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (dialog = FindOwn(TBackupForm::kClassName)) && ::IsWindowVisible(dialog); },
+                        10000)) << "no run";
+
+    const auto began = e2e::SteadyClock::now();
+    int answered = 0, unanswered = 0;
+    DWORD_PTR answer = 0, refused = 0xBAD;
+    bool asked = false;
+    while (::IsWindow(dialog)) {
+        // A dialog that goes during the call has answered all it was asked.
+        if (Answered(dialog, WM_NULL, 0, 0, answer, 1000)) {
+            ++answered;
+        } else if (::IsWindow(dialog)) {
+            std::printf("no answer: error %lu\n", ::GetLastError());
+            ++unanswered;
+        }
+        if (!asked && e2e::SteadyClock::now() - began > std::chrono::milliseconds(5500)) {
+            asked = Answered(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, refused, 1000);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const double seconds = std::chrono::duration<double>(e2e::SteadyClock::now() - began).count();
+    std::printf("the run lasted %.1f s; %d answers\n", seconds, answered);
+
+    EXPECT_GE(seconds, 10.0) << "the flushes were not slow";
+    EXPECT_EQ(unanswered, 0) << "the dialog did not answer within the second";
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(refused, 0u);
+    EXPECT_EQ(ReadFileBytes(dest + "\\one.bin"), std::string(1u << 20, '1'));
+    EXPECT_EQ(ReadFileBytes(dest + "\\two.bin"), std::string(1u << 20, '2'));
+    CloseProgram();
+}
+
+// The session ends while the run passes over files it need not copy (the
+// switch is off and 200 are in the destination already) and copies new empty
+// ones, none of which has a buffer: the run stops there. The block in the
+// log, written when the session ended, counts what the destination holds,
+// and nothing is put in place after it.
+TEST_F(UnattendedProgramTest, ASessionThatEndsBetweenFilesLeavesABlockThatMatchesTheDestination) {
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "\\old" + std::to_string(i) + ".txt";
+        ASSERT_TRUE(WriteFileBytes(source + name, "new"));
+        ASSERT_TRUE(WriteFileBytes(dest + name, "old"));
+    }
+    constexpr int kNewFiles = 3000;
+    for (int i = 0; i < kNewFiles; ++i) ASSERT_TRUE(WriteFileBytes(source + "\\new" + std::to_string(i), ""));
+    const auto copiedNow = [&] {
+        std::size_t count = 0;
+        for (const std::string& name : ScratchDir::List(dest)) count += name.rfind("new", 0) == 0 ? 1 : 0;
+        return count;
+    };
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return copiedNow() >= 20; }, 15000)) << "no run";
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(Answered(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, answer));
+    EXPECT_EQ(answer, 0u);
+    ASSERT_TRUE(Answered(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, answer));
+    const std::string log = ReadFileBytes(folder + "\\Backup.log");
+    const std::size_t copied = copiedNow();
+    ASSERT_LT(copied, static_cast<std::size_t>(kNewFiles)) << "the run ended before the session: make more files";
+    // The program ends with the session.
+    EXPECT_TRUE(EndsWithin(20000));
+
+    EXPECT_EQ(ReadFileBytes(folder + "\\Backup.log"), log);
+    EXPECT_EQ(copiedNow(), copied) << "files were put in place after the block";
+    EXPECT_NE(log.find("] 备份中断: Windows 会话结束 (注销、重启或关机), 其余文件未备份\r\n"
+                       "    复制: " + std::to_string(copied) + " 个文件, 0 字节\r\n"),
+              std::string::npos) << log;
+    const std::size_t skippedAt = log.find("    跳过: ");
+    ASSERT_NE(skippedAt, std::string::npos) << log;
+    EXPECT_LE(std::stoi(log.substr(skippedAt + std::strlen("    跳过: "))), 200) << log;
+    EXPECT_EQ(ScratchDir::List(dest).size(), 200 + copied);
+    EXPECT_EQ(test::TemporaryFilesIn(dest).count, 0);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(ReadFileBytes(dest + "\\old" + std::to_string(i) + ".txt"), "old");
 }
 
 }  // namespace

@@ -378,8 +378,9 @@ TEST_F(WindowLayerTest, RunCollectsItsFailuresAndEndsShowingTheEnd) {
     // A subdirectory is met and stepped over, not a failure.
     std::vector<std::string> failures = outcome.result.failures;
     std::sort(failures.begin(), failures.end());
-    EXPECT_EQ(failures, (std::vector<std::string>{"Cannot open file " + source + "\\held.txt",
-                                                  "Cannot open file " + source + "\\locked.txt"}));
+    const std::string reason = " (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
+    EXPECT_EQ(failures, (std::vector<std::string>{"Cannot open file " + source + "\\held.txt" + reason,
+                                                  "Cannot open file " + source + "\\locked.txt" + reason}));
     EXPECT_EQ(outcome.result.copied, 1);
     EXPECT_EQ(outcome.result.directories, 1);
     EXPECT_EQ(ReadFileBytes(dest + "\\free.txt"), "free");
