@@ -402,10 +402,16 @@ TEST_F(UnattendedProgramTest, SessionEndingDuringARunLeavesACutOffBlockAndNoTemp
 // WM_CLOSE, here to the main window and then to the application window.
 TEST_F(UnattendedProgramTest, WindowsClosedDuringARunEndTheProgramAfterIt) {
     WriteBigFiles(4, kBigFile);
+    // Its failure's box comes after the run: the close waits for no click.
+    WriteFileBytes(source + "\\locked.txt", "locked");
+    test::ExclusiveLock lock(source + "\\locked.txt");
+    ASSERT_TRUE(lock.Held());
     ASSERT_NE((Start(), main), nullptr);
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
     CloseDuringARun(4, {{main, 0}, {FindOwn("TApplication", kApplicationTitle), 0}});
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("Cannot open file " + source + "\\locked.txt"),
+              std::string::npos);
 }
 
 // The task bar's "Close window" sends SC_CLOSE to the application window, here
