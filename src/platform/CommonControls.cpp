@@ -2,12 +2,19 @@
 
 #include "platform/SystemLibrary.h"
 
+#include <utility>
+
 namespace zelvo::ui::comctl32 {
 
 namespace {
 
+ScopedModule LoadCommonControls() {
+    ScopedModule module = LoadSideBySideLibrary(kFileName);
+    return module ? std::move(module) : LoadSystemLibrary(kFileName);
+}
+
 struct Exports {
-    ScopedModule module = LoadSystemLibrary(kFileName);
+    ScopedModule module = LoadCommonControls();
     decltype(&::InitCommonControlsEx) initCommonControlsEx =
         ExportedFunction<decltype(&::InitCommonControlsEx)>(module, "InitCommonControlsEx");
     decltype(&::SetWindowSubclass) setWindowSubclass =

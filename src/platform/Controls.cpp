@@ -298,6 +298,17 @@ LRESULT CALLBACK EditWithButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam
                                   reinterpret_cast<LPARAM>(hwnd));
         }
         break;
+    case WM_PRINTCLIENT: {
+        // A themed button draws the edit beneath its rounded corners through
+        // this message, into the button's own device context; Wine's edit
+        // leaves that context clipped to its text, outside which the button
+        // sits, and the button's face would never show.
+        const HDC dc = reinterpret_cast<HDC>(wParam);
+        const int saved = ::SaveDC(dc);
+        const LRESULT result = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
+        ::RestoreDC(dc, saved);
+        return result;
+    }
     case WM_SIZE:
     case WM_SETFONT: {
         const LRESULT result = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);

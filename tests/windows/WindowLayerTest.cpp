@@ -1,11 +1,13 @@
 // The window layer: the dispatcher's catch, modal showing, the real error and
-// information boxes, the application's minimize and restore, the progress
-// bar's wrap, and the backup dialog.
+// information boxes, the application's minimize and restore, common controls
+// 6, the progress bar's wrap, and the backup dialog.
 #include "Backup.h"
 #include "Main.h"
 #include "WindowTestSupport.h"
 #include "core/Failure.h"
+#include "platform/CommonControls.h"
 #include "platform/InformationBox.h"
+#include "platform/SystemLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -278,6 +280,31 @@ TEST_F(ApplicationTest, OtherShowCommandsKeepTheStateTheSettingsGave) {
     app.ShowMainForm(SW_SHOWNORMAL);
     EXPECT_TRUE(app.Minimized());
     EXPECT_FALSE(form->Visible());
+}
+
+// The manifest's common controls 6: taken from the system's side-by-side
+// store, never from a search for comctl32.dll, and drawn in the visual style
+// where the system has one (Wine's own "Light" one included).
+TEST_F(WindowLayerTest, CommonControlsSixComeFromTheSideBySideStore) {
+    ASSERT_TRUE(ui::comctl32::Load());
+    char path[MAX_PATH] = {}, windows[MAX_PATH] = {};
+    ::GetModuleFileNameA(::GetModuleHandleA(ui::comctl32::kFileName), path, MAX_PATH);
+    ::GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    ::CharLowerA(path);
+    ::CharLowerA(windows);
+    EXPECT_EQ(std::string(path).rfind(std::string(windows) + "\\winsxs\\", 0), 0u) << path;
+
+    TestForm form;
+    ui::CheckBox box;
+    box.Create(form, 10, "box", ui::Bounds{0, 0, 80, 17});
+    const ui::ScopedModule uxtheme = ui::LoadSystemLibrary("uxtheme.dll");
+    ASSERT_TRUE(uxtheme);
+    const auto themeActive = ui::ExportedFunction<BOOL(WINAPI*)()>(uxtheme, "IsThemeActive");
+    const auto windowTheme = ui::ExportedFunction<HANDLE(WINAPI*)(HWND)>(uxtheme, "GetWindowTheme");
+    ASSERT_TRUE(themeActive && windowTheme);
+    if (themeActive()) {
+        EXPECT_NE(windowTheme(box.Handle()), nullptr);
+    }
 }
 
 TEST_F(WindowLayerTest, ProgressBarStepsStartOverPastTheMaximum) {
