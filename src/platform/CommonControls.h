@@ -9,6 +9,8 @@
 // manifest), version 5 from the system directory.
 #pragma once
 
+#include "platform/Gdi.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -29,5 +31,9 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* classes);
 BOOL SetWindowSubclass(HWND hwnd, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data);
 BOOL RemoveWindowSubclass(HWND hwnd, SUBCLASSPROC procedure, UINT_PTR id);
 LRESULT DefSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// One of the system's icons (IDI_...) drawn for this size (LoadIconWithScaleDown
+// of common controls 6); without it, the system's icon stretched to the size.
+ScopedIcon LoadSystemIcon(LPCSTR id, int size);
 
 }  // namespace zelvo::ui::comctl32

@@ -177,7 +177,7 @@ void ExpectInformationBoxClosesBy(WPARAM key) {
         const HFONT font = reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0));
         const SIZE needed = ui::MeasureText(label, font, text);
         seen.fits = labelRect.right - labelRect.left >= needed.cx && labelRect.right < client.right &&
-                    client.right - labelRect.right < 40 && buttonRect.top >= labelRect.bottom &&
+                    client.right - labelRect.right < test::Scaled(40) && buttonRect.top >= labelRect.bottom &&
                     buttonRect.bottom < client.bottom;
         LOGFONTA used{};
         ::GetObjectA(font, sizeof used, &used);
@@ -342,8 +342,8 @@ TEST_F(WindowLayerTest, BackupDialogLayout) {
     EXPECT_EQ(BackupForm, &dialog);
     EXPECT_EQ(dialog.Text(), "正在备份,请稍候 ...");
     const SIZE client = dialog.ClientSize();
-    EXPECT_EQ(client.cx, 424);
-    EXPECT_EQ(client.cy, 43);
+    EXPECT_EQ(client.cx, test::Scaled(424));
+    EXPECT_EQ(client.cy, test::Scaled(43));
     const LONG_PTR style = ::GetWindowLongPtrA(dialog.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & WS_MINIMIZEBOX);
@@ -353,14 +353,8 @@ TEST_F(WindowLayerTest, BackupDialogLayout) {
     EXPECT_NEAR((r.left + r.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
     EXPECT_NEAR((r.top + r.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
 
-    const RECT panel = dialog.Panel1.ParentRect();
-    EXPECT_EQ(panel.left, 0);
-    EXPECT_EQ(panel.top, 0);
-    EXPECT_EQ(panel.right, 424);
-    EXPECT_EQ(panel.bottom, 43);
-    const RECT bar = dialog.ProgressBar1.ParentRect();
-    EXPECT_EQ(bar.right - bar.left, 418);
-    EXPECT_EQ(bar.bottom - bar.top, 37);
+    EXPECT_EQ(test::PlaceOf(dialog.Panel1), test::Scaled(test::Place{0, 0, 424, 43}));
+    EXPECT_EQ(test::PlaceOf(dialog.ProgressBar1), test::Scaled(test::Place{3, 3, 418, 37}));
     EXPECT_TRUE(::GetWindowLongPtrA(dialog.ProgressBar1.Handle(), GWL_STYLE) & PBS_SMOOTH);
     EXPECT_EQ(dialog.ProgressBar1.Maximum(), 10000);
     EXPECT_EQ(dialog.ProgressBar1.Position(), 0);
