@@ -293,6 +293,8 @@ TEST_F(WindowLayerTest, CommonControlsSixComeFromTheSideBySideStore) {
     ::CharLowerA(path);
     ::CharLowerA(windows);
     EXPECT_EQ(std::string(path).rfind(std::string(windows) + "\\winsxs\\", 0), 0u) << path;
+    // A DLL that the manifest does not redirect is not loaded by name.
+    EXPECT_FALSE(ui::LoadSideBySideLibrary("version.dll"));
 
     TestForm form;
     ui::CheckBox box;
