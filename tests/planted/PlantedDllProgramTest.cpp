@@ -123,14 +123,16 @@ TEST_F(PlantedDllProgramTest, ARedirectionToAnAssemblyBesideTheProgramIsNotFollo
     const std::string dir = scratch / "private";
     ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
     ASSERT_TRUE(::CopyFileA(planted.c_str(), (dir + "\\zelvo-private.dll").c_str(), FALSE));
-    const std::string identity = std::string(R"(<assemblyIdentity type="win32" name="Zelvo.Private" version="1.0.0.0" )") +
-                                 "processorArchitecture=\"" + (sizeof(void*) == 8 ? "amd64" : "x86") + "\"/>";
+    const std::string identity =
+        std::string(R"(<assemblyIdentity type="win32" name="Zelvo.Private" version="1.0.0.0" )") +
+        "processorArchitecture=\"" + (sizeof(void*) == 8 ? "amd64" : "x86") + "\"/>";
     const std::string head = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
                              R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)";
     ASSERT_TRUE(test::WriteFileBytes(dir + "\\Zelvo.Private.manifest",
                                      head + identity + R"(<file name="zelvo-private.dll"/></assembly>)"));
-    ASSERT_TRUE(test::WriteFileBytes(dir + "\\program.manifest", head + "<dependency><dependentAssembly>" +
-                                                                     identity + "</dependentAssembly></dependency></assembly>"));
+    ASSERT_TRUE(test::WriteFileBytes(
+        dir + "\\program.manifest",
+        head + "<dependency><dependentAssembly>" + identity + "</dependentAssembly></dependency></assembly>"));
 
     ACTCTXA request{};
     request.cbSize = sizeof request;

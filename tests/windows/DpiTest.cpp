@@ -296,7 +296,8 @@ private:
 // returns its exit code. The DPI setting lasts only until the process has
 // read it.
 DWORD RunLayoutTestsAt(UINT dpi) {
-    const std::string eventName = "ZelvoDpiReady-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(dpi);
+    const std::string eventName =
+        "ZelvoDpiReady-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(dpi);
     const KernelHandle ready(::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str()));
     char exe[MAX_PATH] = {};
     ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
