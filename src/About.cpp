@@ -4,6 +4,8 @@
 #include "platform/ShellOpen.h"
 #include "resource.h"
 
+#include <algorithm>
+
 namespace zelvo {
 
 TAboutBox* AboutBox = nullptr;
@@ -12,6 +14,7 @@ namespace {
 
 using ui::Bounds;
 
+constexpr Bounds kMemoBounds{8, 8, 345, 124};
 constexpr int kLabelLeft = 120;
 constexpr int kLinkLeft = 181;
 constexpr char kMailScheme[] = "mailto:";
@@ -48,7 +51,7 @@ std::string TAboutBox::ProductLine() { return std::string(" ") + kApplicationTit
 TAboutBox::TAboutBox() {
     CreateForm(kClassName, kCaption, ui::DialogLayout(SIZE{kClientWidth, kClientHeight}));
 
-    Memo1.Create(*this, kMemo1Id, DescriptionLines(), Bounds{8, 8, 345, 124}, kMemoColor);
+    Memo1.Create(*this, kMemo1Id, DescriptionLines(), kMemoBounds, kMemoColor);
     Panel1.Create(*this, kPanel1Id, Bounds{9, 139, 344, 97}, ui::Bevel::Lowered, ui::Bevel::Raised, 0);
     Image2.Create(Panel1, kImage2Id, Bounds{11, 9, 94, 80}, IDB_ABOUTPICTURE);
     ProductName.Create(Panel1, kProductNameId, kProductNameCaption, POINT{kLabelLeft, 16});
@@ -59,7 +62,47 @@ TAboutBox::TAboutBox() {
     E_MailLabel1.Create(Panel1, kE_MailLabel1Id, "E_Mail:", POINT{kLabelLeft, 75});
     E_MailLabel.Create(Panel1, kE_MailLabelId, ZELVO_MAIL_ADDRESS, POINT{kLinkLeft, 75});
     BitBtn1.Create(*this, kBitBtn1Id, "确定", Bounds{296, 241, 57, 25}, true);
+    GiveRoom();
+    ui::CenterOnScreen(hwnd_);
     AboutBox = this;
+}
+
+void TAboutBox::OnDpiChanged() { GiveRoom(); }
+
+void TAboutBox::GiveRoom() {
+    // Where a line of the description or a caption of the panel would not
+    // fit at some DPI (Wine draws 宋体 of 15 pixels 16 pixels wide), the
+    // text, the panel and the box grow wider by what the widest needs, and
+    // the button keeps to the right edge.
+    const ui::DpiScale scale = Scale();
+    RECT textArea{};
+    ::SendMessageA(Memo1.Handle(), EM_GETRECT, 0, reinterpret_cast<LPARAM>(&textArea));
+    const RECT memo = Memo1.ParentRect();
+    int extra = 0;
+    for (const std::string& line : DescriptionLines()) {
+        const int width = ui::MeasureText(Memo1.Handle(), Memo1.Font(), line, DT_SINGLELINE).cx;
+        extra = std::max(extra, width - static_cast<int>(textArea.right - textArea.left));
+    }
+    const int panelInside = Panel1.ClientSize().cx - scale(2);  // within its bevels
+    const ui::Window* const widest[] = {&ProductName, &Copyright, &WWWLabel, &E_MailLabel};
+    for (const ui::Window* label : widest) {
+        extra = std::max(extra, static_cast<int>(label->ParentRect().right) - panelInside);
+    }
+    if (extra > 0) {
+        Memo1.SetBounds(memo.left, memo.top, memo.right - memo.left + extra, memo.bottom - memo.top);
+        const RECT panel = Panel1.ParentRect();
+        Panel1.SetBounds(panel.left, panel.top, panel.right - panel.left + extra, panel.bottom - panel.top);
+        const RECT button = BitBtn1.ParentRect();
+        BitBtn1.SetBounds(button.left + extra, button.top, button.right - button.left, button.bottom - button.top);
+    }
+    // The box's own figures, as wide again as the text has grown: also after
+    // a change of DPI, whose suggested frame scales a grown box.
+    const int memoRight = kMemoBounds.left + kMemoBounds.width;
+    const SIZE client{static_cast<int>(memo.right) + extra + scale(kClientWidth) - scale(memoRight),
+                      scale(kClientHeight)};
+    const SIZE outer = scale.Frame(client, static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE)), false,
+                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 TAboutBox::~TAboutBox() {
@@ -69,6 +112,7 @@ TAboutBox::~TAboutBox() {
 
 void TAboutBox::FormShow() {
     ProductName.SetCaption(kProductNameCaption + ProductLine());
+    GiveRoom();
     // The button rather than the text, so that Enter closes the box at once.
     ::SetFocus(BitBtn1.Handle());
 }

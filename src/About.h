@@ -65,6 +65,11 @@ protected:
     void FormShow() override;
     void OnCommand(WORD id, WORD code, HWND control) override;
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void OnDpiChanged() override;
+
+private:
+    // Widens the box where its texts would not fit at the DPI.
+    void GiveRoom();
 };
 
 // The current instance, set while the About box exists.

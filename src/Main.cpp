@@ -147,11 +147,13 @@ void TMainForm::CreateControls() {
 void TMainForm::OnResize() {
     if (!StatusBar1.Handle()) return;
     const SIZE client = ClientSize();
-    PageControl1.SetBounds(0, 0, client.cx, kPageControlHeight);
+    const ui::DpiScale scale = Scale();
+    const int pagesHeight = scale(kPageControlHeight);
+    const int statusHeight = scale(kStatusBarHeight);
+    PageControl1.SetBounds(0, 0, client.cx, pagesHeight);
     PageControl1.Arrange();
-    StatusBar1.SetBounds(0, client.cy - kStatusBarHeight, client.cx, kStatusBarHeight);
-    Panel1.SetBounds(0, kPageControlHeight, client.cx,
-                     std::max(0, static_cast<int>(client.cy) - kPageControlHeight - kStatusBarHeight));
+    StatusBar1.SetBounds(0, client.cy - statusHeight, client.cx, statusHeight);
+    Panel1.SetBounds(0, pagesHeight, client.cx, std::max(0, static_cast<int>(client.cy) - pagesHeight - statusHeight));
 }
 
 ui::CheckBox* TMainForm::SlotCheckBox(int slot) {
@@ -238,8 +240,8 @@ void TMainForm::SetTrayIconHeader() {
 
 void TMainForm::MinimizeToTray() {
     SetTrayIconHeader();
-    // The tray draws small icons: the 16-pixel image, not a shrunk 32-pixel one.
-    TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small);
+    // The tray draws small icons: the small image for the DPI, not a shrunk large one.
+    TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small, Dpi());
     ui::SetTip(TrayIconData, kApplicationTitle);
     AddTrayIcon();
     ::ShowWindow(ui::Application::Instance().Handle(), SW_HIDE);

@@ -23,18 +23,18 @@ TSelDirForm::TSelDirForm() {
     layout.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     layout.size = SIZE{kWidth, kHeight};
     CreateForm(kClassName, kCaption, layout);
-    ::SetWindowPos(hwnd_, nullptr, kLeft, kTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const POINT at = Scale()(POINT{kLeft, kTop});
+    ::SetWindowPos(hwnd_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    const SIZE client = ClientSize();
-    const int treeHeight = std::max(0, static_cast<int>(client.cy) - kPanelHeight);
-    // Created in tab order: the tree, then the panel with CloseBitBtn before OKBitBtn.
-    ShellTreeView1.Create(*this, kShellTreeView1Id, Bounds{0, 0, client.cx, treeHeight});
-    Panel1.Create(*this, kPanel1Id, Bounds{0, treeHeight, client.cx, kPanelHeight}, ui::Bevel::Raised,
-                  ui::Bevel::Lowered, 2);
+    // Created in tab order: the tree, then the panel with CloseBitBtn before
+    // OKBitBtn. The tree and the panel share the client area (OnResize).
+    ShellTreeView1.Create(*this, kShellTreeView1Id, Bounds{});
+    Panel1.Create(*this, kPanel1Id, Bounds{}, ui::Bevel::Raised, ui::Bevel::Lowered, 2);
     CloseBitBtn.Create(Panel1, kCloseBitBtnId, "取 消",
                        Bounds{kCloseBitBtnLeft, kButtonTop, kButtonWidth, kButtonHeight});
     OKBitBtn.Create(Panel1, kOKBitBtnId, "确 定",
                     Bounds{kOKBitBtnLeft, kButtonTop, kButtonWidth, kButtonHeight});
+    OnResize();
     SelDirForm = this;
 }
 
@@ -71,9 +71,10 @@ LRESULT TSelDirForm::OnNotify(const NMHDR& header) {
 void TSelDirForm::OnResize() {
     if (!Panel1.Handle()) return;
     const SIZE client = ClientSize();
-    const int treeHeight = std::max(0, static_cast<int>(client.cy) - kPanelHeight);
+    const int panelHeight = Scale()(kPanelHeight);
+    const int treeHeight = std::max(0, static_cast<int>(client.cy) - panelHeight);
     ShellTreeView1.SetBounds(0, 0, client.cx, treeHeight);
-    Panel1.SetBounds(0, treeHeight, client.cx, kPanelHeight);
+    Panel1.SetBounds(0, treeHeight, client.cx, panelHeight);
 }
 
 LRESULT TSelDirForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

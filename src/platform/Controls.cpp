@@ -4,6 +4,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zelvo::ui {
@@ -17,34 +18,51 @@ constexpr char kImageClass[] = "TImage";
 constexpr UINT_PTR kEditSubclassId = 1;
 constexpr UINT_PTR kMemoSubclassId = 2;
 
-// One pixel of each bevel, drawn inwards from rect, which shrinks by it.
-void DrawBevel(HDC dc, RECT& rect, Bevel bevel) {
-    switch (bevel) {
-    case Bevel::Lowered:
-        ::DrawEdge(dc, &rect, BDR_SUNKENOUTER, BF_RECT);
-        break;
-    case Bevel::Raised:
-        ::DrawEdge(dc, &rect, BDR_RAISEDINNER, BF_RECT);
-        break;
-    case Bevel::Space:
-        break;
-    case Bevel::None:
-        return;
+// A bevel `width` pixels wide, drawn inwards from rect, which shrinks by it.
+void DrawBevel(HDC dc, RECT& rect, Bevel bevel, int width) {
+    for (int line = 0; line < width; ++line) {
+        if (bevel == Bevel::Lowered) ::DrawEdge(dc, &rect, BDR_SUNKENOUTER, BF_RECT);
+        if (bevel == Bevel::Raised) ::DrawEdge(dc, &rect, BDR_RAISEDINNER, BF_RECT);
+        ::InflateRect(&rect, -1, -1);
     }
-    ::InflateRect(&rect, -1, -1);
+}
+
+// The room a check box needs for its box and its caption: what the control
+// itself asks for where it can tell (common controls 6), else the classic
+// box (13 pixels at 96 DPI) and a gap of half a digit before the caption.
+int CheckBoxWidth(const Window& box) {
+    SIZE ideal{0, 0};
+    if (::SendMessageA(box.Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > 0) {
+        return ideal.cx;
+    }
+    const int digit = MeasureText(box.Handle(), box.Font(), "0", DT_SINGLELINE).cx;
+    return box.Scale()(13) + digit / 2 + MeasureText(box.Handle(), box.Font(), box.Text(), DT_SINGLELINE).cx;
+}
+
+// Makes a window's client area at least this size, keeping its top-left corner.
+void GrowTo(Window& window, SIZE needed) {
+    const RECT r = window.ParentRect();
+    const SIZE client = window.ClientSize();
+    const LONG width = std::max(r.right - r.left, needed.cx + (r.right - r.left - client.cx));
+    const LONG height = std::max(r.bottom - r.top, needed.cy + (r.bottom - r.top - client.cy));
+    if (width == r.right - r.left && height == r.bottom - r.top) return;
+    ::SetWindowPos(window.Handle(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
 
 void Control::CreateControl(Window& parent, const char* className, int id, const std::string& text,
-                            const Bounds& b, DWORD style, DWORD exStyle) {
+                            const Bounds& bounds, DWORD style, DWORD exStyle) {
+    const Bounds b = parent.Scale()(bounds);
     CreateSystemWindow(className, text, WS_CHILD | WS_VISIBLE | style, exStyle, b.left, b.top,
                        b.width, b.height, parent.Handle(), id);
+    JoinForm(parent, bounds);
     SetFont(parent.Font());
 }
 
 void Label::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds) {
     CreateControl(parent, "STATIC", id, caption, bounds, SS_LEFT | SS_NOPREFIX);
+    Fit();
 }
 
 void Label::Create(Window& parent, int id, const std::string& caption, POINT at) {
@@ -59,6 +77,25 @@ void Label::SetCaption(const std::string& caption) {
     if (autoSize_) SizeToText(*this);
 }
 
+void Label::DpiChanged() { Fit(); }
+
+void Label::Fit() {
+    if (autoSize_) {
+        SizeToText(*this);
+        return;
+    }
+    // Its character height, not its line: a label as tall as the font's
+    // character height (12 pixels at 96 DPI) shows the caption whole.
+    TEXTMETRICA metrics{};
+    {
+        WindowDC dc(hwnd_);
+        SelectScope select(dc.Get(), font_);
+        ::GetTextMetricsA(dc.Get(), &metrics);
+    }
+    const SIZE text = MeasureText(hwnd_, font_, Text(), DT_SINGLELINE);
+    GrowTo(*this, SIZE{text.cx, metrics.tmHeight - metrics.tmInternalLeading});
+}
+
 void SizeToText(Window& window) {
     const SIZE size = MeasureText(window.Handle(), window.Font(), window.Text(), DT_SINGLELINE);
     ::SetWindowPos(window.Handle(), nullptr, 0, 0, size.cx, size.cy,
@@ -69,9 +106,15 @@ LinkLabel::~LinkLabel() { DestroyHandle(); }
 
 void LinkLabel::Create(Window& parent, int id, const std::string& caption, POINT at) {
     RegisterOwnClass(kLinkLabelClass, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), false);
-    CreateOwnWindow(kLinkLabelClass, caption, WS_CHILD | WS_VISIBLE, 0, at.x, at.y, 0, 0,
+    const POINT place = parent.Scale()(at);
+    CreateOwnWindow(kLinkLabelClass, caption, WS_CHILD | WS_VISIBLE, 0, place.x, place.y, 0, 0,
                     parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    JoinForm(parent, Bounds{at.x, at.y, 0, 0});
     font_ = parent.Font();
+    DpiChanged();
+}
+
+void LinkLabel::DpiChanged() {
     LOGFONTA lf{};
     ::GetObjectA(font_, sizeof lf, &lf);
     lf.lfUnderline = TRUE;
@@ -200,10 +243,12 @@ LRESULT CALLBACK Memo::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
 
 Image::~Image() { DestroyHandle(); }
 
-void Image::Create(Window& parent, int id, const Bounds& b, int bitmapResource) {
+void Image::Create(Window& parent, int id, const Bounds& bounds, int bitmapResource) {
     RegisterOwnClass(kImageClass, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), false);
+    const Bounds b = parent.Scale()(bounds);
     CreateOwnWindow(kImageClass, std::string(), WS_CHILD | WS_VISIBLE, 0, b.left, b.top, b.width,
                     b.height, parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    JoinForm(parent, bounds);
     bitmap_ = ScopedBitmap(static_cast<HBITMAP>(::LoadImageA(
         ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapResource), IMAGE_BITMAP, 0, 0, 0)));
 }
@@ -221,7 +266,8 @@ void Image::Paint() {
     const ScopedDC source(::CreateCompatibleDC(paint.Get()));
     SelectScope select(source.Get(), bitmap_.Get());
     const COLORREF transparent = ::GetPixel(source.Get(), 0, size.cy - 1);
-    ::GdiTransparentBlt(paint.Get(), 0, 0, size.cx, size.cy, source.Get(), 0, 0, size.cx, size.cy,
+    const SIZE shown = Scale()(size);
+    ::GdiTransparentBlt(paint.Get(), 0, 0, shown.cx, shown.cy, source.Get(), 0, 0, size.cx, size.cy,
                         transparent);
 }
 
@@ -243,7 +289,12 @@ void Button::Click() { ::SendMessageA(hwnd_, BM_CLICK, 0, 0); }
 
 void CheckBox::Create(Window& parent, int id, const std::string& caption, const Bounds& bounds) {
     CreateControl(parent, "BUTTON", id, caption, bounds, WS_TABSTOP | BS_AUTOCHECKBOX);
+    Fit();
 }
+
+void CheckBox::DpiChanged() { Fit(); }
+
+void CheckBox::Fit() { GrowTo(*this, SIZE{CheckBoxWidth(*this), 0}); }
 
 bool CheckBox::Checked() const {
     return ::SendMessageA(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -279,7 +330,9 @@ void EditWithButton::Create(Window& parent, int id, const Bounds& bounds) {
 void EditWithButton::PlaceButton() {
     RECT client{};
     ::GetClientRect(hwnd_, &client);
-    const int width = client.bottom + 1;
+    // Square, or as wide as its dots and its edges need.
+    const int dots = MeasureText(button_, font_, kEllipsis, DT_SINGLELINE).cx;
+    const int width = std::max(static_cast<int>(client.bottom) + 1, dots + 2 * Scale().Metric(SM_CXEDGE));
     ::SetWindowPos(button_, nullptr, client.right - width, 0, width, client.bottom,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     // A font change resets the margins, so they are set after every one.
@@ -298,8 +351,21 @@ LRESULT CALLBACK EditWithButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam
                                   reinterpret_cast<LPARAM>(hwnd));
         }
         break;
-    case WM_SIZE:
-    case WM_SETFONT: {
+    case WM_PRINTCLIENT: {
+        // A themed button draws the edit beneath its rounded corners through
+        // this message, into the button's own device context; Wine's edit
+        // leaves that context clipped to its text, outside which the button
+        // sits, and the button's face would never show.
+        const HDC dc = reinterpret_cast<HDC>(wParam);
+        const int saved = ::SaveDC(dc);
+        const LRESULT result = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
+        ::RestoreDC(dc, saved);
+        return result;
+    }
+    case WM_SETFONT:
+        if (self->button_) ::SendMessageA(self->button_, WM_SETFONT, wParam, lParam);
+        [[fallthrough]];
+    case WM_SIZE: {
         const LRESULT result = comctl32::DefSubclassProc(hwnd, msg, wParam, lParam);
         if (self->button_) self->PlaceButton();
         return result;
@@ -345,9 +411,14 @@ void StatusBar::Create(Window& parent, int id) {
 }
 
 void StatusBar::SetPanelWidths(const std::vector<int>& widths) {
+    widths_ = widths;
+    DpiChanged();
+}
+
+void StatusBar::DpiChanged() {
     std::vector<int> edges;
     int right = 0;
-    for (int width : widths) edges.push_back(right += width);
+    for (int width : widths_) edges.push_back(Scale()(right += width));
     ::SendMessageA(hwnd_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
@@ -405,15 +476,17 @@ void ProgressBar::SetPosition(int position) {
     ::SendMessageA(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void Panel::Create(Window& parent, int id, const Bounds& b, Bevel outer, Bevel inner, int borderWidth) {
+void Panel::Create(Window& parent, int id, const Bounds& bounds, Bevel outer, Bevel inner, int borderWidth) {
     outer_ = outer;
     inner_ = inner;
     borderWidth_ = borderWidth;
     RegisterOwnClass(kPanelClass, CS_HREDRAW | CS_VREDRAW, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    const Bounds b = parent.Scale()(bounds);
     // WS_EX_CONTROLPARENT lets Tab move through the panel's controls.
     CreateOwnWindow(kPanelClass, std::string(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                     WS_EX_CONTROLPARENT, b.left, b.top, b.width, b.height, parent.Handle(),
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    JoinForm(parent, bounds);
     font_ = parent.Font();
 }
 
@@ -421,9 +494,14 @@ void Panel::Paint() {
     PaintScope paint(hwnd_);
     RECT r{};
     ::GetClientRect(hwnd_, &r);
-    DrawBevel(paint.Get(), r, outer_);
-    ::InflateRect(&r, -borderWidth_, -borderWidth_);
-    DrawBevel(paint.Get(), r, inner_);
+    // Each edge at its own scaled place, as the controls inside keep theirs.
+    const DpiScale scale = Scale();
+    const int outerWidth = outer_ == Bevel::None ? 0 : 1;
+    const int innerWidth = inner_ == Bevel::None ? 0 : 1;
+    DrawBevel(paint.Get(), r, outer_, scale(outerWidth));
+    const int border = scale(outerWidth + borderWidth_) - scale(outerWidth);
+    ::InflateRect(&r, -border, -border);
+    DrawBevel(paint.Get(), r, inner_, scale(outerWidth + borderWidth_ + innerWidth) - scale(outerWidth + borderWidth_));
 }
 
 LRESULT Panel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

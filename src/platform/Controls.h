@@ -14,9 +14,8 @@
 
 namespace zelvo::ui {
 
-struct Bounds {
-    int left = 0, top = 0, width = 0, height = 0;
-};
+// Every place (Bounds, POINT) given to Create below is in pixels at 96 DPI,
+// in the parent's client area; the control is laid out for its form's DPI.
 
 // A child window of a system class, in the font of its parent.
 class Control : public Window {
@@ -27,12 +26,18 @@ protected:
 
 class Label : public Control {
 public:
+    // A label of a fixed place, made wider or taller where its caption (one
+    // line) would not fit at some DPI.
     void Create(Window& parent, int id, const std::string& caption, const Bounds& bounds);
     // A label that sizes itself to its caption (one line), now and at each SetCaption.
     void Create(Window& parent, int id, const std::string& caption, POINT at);
     void SetCaption(const std::string& caption);
 
+protected:
+    void DpiChanged() override;
+
 private:
+    void Fit();
     bool autoSize_ = false;
 };
 
@@ -76,6 +81,7 @@ public:
 
 protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void DpiChanged() override;
 
 private:
     void Paint();
@@ -108,6 +114,7 @@ private:
 
 // A picture from a bitmap resource, drawn at the top-left of its box and
 // transparent: the colour of its bottom-left pixel lets the background show.
+// It is drawn at its size times the DPI's scale, as every other figure.
 class Image : public Window {
 public:
     ~Image() override;
@@ -131,12 +138,19 @@ public:
     void Click();
 };
 
+// A check box made wider where its box and caption would not fit at some DPI.
 class CheckBox : public Control {
 public:
     void Create(Window& parent, int id, const std::string& caption, const Bounds& bounds);
     bool Checked() const;
     void SetChecked(bool checked);
     void Click();
+
+protected:
+    void DpiChanged() override;
+
+private:
+    void Fit();
 };
 
 class Edit : public Control {
@@ -181,6 +195,12 @@ public:
     void SetPanelWidths(const std::vector<int>& widths);
     void SetPanelText(int panel, const std::string& text);
     std::string PanelText(int panel) const;
+
+protected:
+    void DpiChanged() override;
+
+private:
+    std::vector<int> widths_;
 };
 
 class ProgressBar : public Control {
@@ -205,7 +225,8 @@ private:
 enum class Bevel { None, Lowered, Raised, Space };
 
 // A container that draws its bevels (outer, border width, inner) and passes
-// its children's notifications on to its form.
+// its children's notifications on to its form. Bevels and border are one and
+// `borderWidth` pixels wide at 96 DPI.
 class Panel : public Window {
 public:
     void Create(Window& parent, int id, const Bounds& bounds, Bevel outer, Bevel inner,

@@ -3,6 +3,8 @@
 #include "core/Failure.h"
 #include "platform/Application.h"
 
+#include <algorithm>
+
 namespace zelvo::ui {
 
 void CenterOnScreen(HWND hwnd) {
@@ -24,30 +26,60 @@ FormLayout DialogLayout(SIZE client) {
     return layout;
 }
 
-Form::Form() : formFont_(CreateFormFont()) {}
-
 Form::~Form() {
     Application& app = Application::Instance();
     if (app.MainForm() == this) app.SetMainForm(nullptr);
     DestroyHandle();
+    // Members that outlive the form are laid out for no form any more.
+    for (Window* member : members_) member->form_ = nullptr;
 }
 
 void Form::CreateForm(const char* className, const std::string& caption, const FormLayout& layout) {
     Application& app = Application::Instance();
     app.Initialize();
     // Dialog frames carry no icon in their caption on Windows; Wine would draw the class icon.
-    RegisterOwnClass(className, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
-                     !(layout.exStyle & WS_EX_DLGMODALFRAME));
-    SIZE outer = layout.size;
-    if (layout.sizeIsClient) {
-        RECT r{0, 0, layout.size.cx, layout.size.cy};
-        ::AdjustWindowRectEx(&r, layout.style, layout.menu != nullptr, layout.exStyle);
-        outer = SIZE{r.right - r.left, r.bottom - r.top};
-    }
-    CreateOwnWindow(className, caption, layout.style & ~WS_VISIBLE, layout.exStyle, 0, 0, outer.cx,
-                    outer.cy, app.Handle(), layout.menu);
-    CenterOnScreen(hwnd_);
+    withIcon_ = !(layout.exStyle & WS_EX_DLGMODALFRAME);
+    RegisterOwnClass(className, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), withIcon_);
+    form_ = this;
+    CreateOwnWindow(className, caption, layout.style & ~WS_VISIBLE, layout.exStyle, 0, 0, 0, 0, app.Handle(),
+                    layout.menu);
+    // Where the system knows a DPI per monitor, the window has the one of the
+    // monitor it was created on, the one it is centred on below.
+    dpi_ = WindowDpi(hwnd_);
+    formFont_ = MakeFont(dpi_);
     font_ = formFont_.Get();
+    const DpiScale scale(dpi_);
+    const SIZE outer = layout.sizeIsClient
+                           ? scale.Frame(scale(layout.size), layout.style, layout.menu != nullptr, layout.exStyle)
+                           : scale(layout.size);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    CenterOnScreen(hwnd_);
+    SetIcons();
+}
+
+void Form::ChangeDpi(UINT dpi, const RECT& outer) {
+    // The old font stays until every member has let go of it.
+    const ScopedFont previous = std::move(formFont_);
+    dpi_ = dpi;
+    formFont_ = MakeFont(dpi_);
+    font_ = formFont_.Get();
+    for (Window* member : members_) member->Rescale(previous.Get(), font_);
+    SetIcons();
+    ::SetWindowPos(hwnd_, nullptr, outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // Also when the frame kept its size: the members laid out by the form moved.
+    OnResize();
+    OnDpiChanged();
+}
+
+void Form::SetIcons() {
+    if (!withIcon_) return;
+    ::SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProgramIcon(IconSize::Large, dpi_)));
+    ::SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ProgramIcon(IconSize::Small, dpi_)));
+}
+
+void Form::Forget(const Window& member) {
+    members_.erase(std::remove(members_.begin(), members_.end(), &member), members_.end());
 }
 
 void Form::Show() {
@@ -149,6 +181,10 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         OnResize();
         break;
+    case WM_DPICHANGED:
+        // The suggested frame keeps the window where the user put it, at the new scale.
+        ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_SYSCOMMAND:
         // The main form's minimize box minimizes the application, which takes
         // every form away and keeps the task-bar button.

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace zelvo::ui {
 
@@ -19,7 +20,7 @@ inline constexpr int kModalCancel = IDCANCEL;
 
 inline constexpr char kCannotShowModal[] = "Cannot make a visible window modal";
 
-// Outer sizes and positions of a form at creation.
+// Outer sizes and positions of a form at creation, in pixels at 96 DPI.
 struct FormLayout {
     DWORD style = WS_OVERLAPPEDWINDOW;
     DWORD exStyle = 0;
@@ -57,9 +58,19 @@ public:
     static Form* FromHandle(HWND hwnd);
 
 protected:
-    Form();
-    // Creates the window, hidden and centred on the screen, with the program's font.
+    Form() = default;
+    // Creates the window, hidden and centred on the screen, laid out for the
+    // DPI of the monitor it is on, with the form's font for that DPI.
     void CreateForm(const char* className, const std::string& caption, const FormLayout& layout);
+
+    // The font of the form and of the controls that take it, at a DPI.
+    virtual ScopedFont MakeFont(UINT dpi) const { return CreateFormFont(dpi); }
+    // After a change of DPI, once every member has its new font and place and
+    // the form its new frame.
+    virtual void OnDpiChanged() {}
+    // Lays the form out for another DPI (WM_DPICHANGED): a new font, each
+    // member at its place for it, the window at `outer` (screen coordinates).
+    void ChangeDpi(UINT dpi, const RECT& outer);
 
     virtual void FormShow() {}
     virtual void OnCommand(WORD id, WORD code, HWND control);
@@ -70,8 +81,15 @@ protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    friend class Window;
     void RestoreFocus();
+    void SetIcons();
+    void Forget(const Window& member);
 
+    UINT dpi_ = kDesignDpi;
+    bool withIcon_ = false;
+    // The windows laid out for this form's DPI, in the order of their creation.
+    std::vector<Window*> members_;
     ScopedFont formFont_;
     WindowState state_ = WindowState::Normal;
     bool modal_ = false;

@@ -3,17 +3,21 @@
 #include "resource.h"
 
 #include <cstring>
+#include <map>
+#include <utility>
 
 namespace zelvo::ui {
 
 namespace {
-constexpr int kFormFontHeight = -12;  // negative: character height, not cell height
+constexpr int kFormFontHeight = 12;  // character height, not cell height
 constexpr char kFormFontFace[] = "宋体";
+
+using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
 }  // namespace
 
-ScopedFont CreateFormFont() {
+ScopedFont CreateFormFont(UINT dpi) {
     LOGFONTA lf{};
-    lf.lfHeight = kFormFontHeight;
+    lf.lfHeight = -DpiScale(dpi)(kFormFontHeight);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = GB2312_CHARSET;
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -25,25 +29,44 @@ ScopedFont CreateFormFont() {
     return ScopedFont(::CreateFontIndirectA(&lf));
 }
 
-ScopedFont CreateMessageFont() {
+ScopedFont CreateMessageFont(UINT dpi) {
+    // Looked up: Windows 10's. Before it every window has the system DPI.
+    static const auto forDpi = reinterpret_cast<SystemParametersInfoForDpiFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "SystemParametersInfoForDpi")));
+    if (forDpi) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof(metrics);
+        if (forDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi)) {
+            return ScopedFont(::CreateFontIndirectW(&metrics.lfMessageFont));
+        }
+    }
     NONCLIENTMETRICSA metrics{};
     // The size without iPaddedBorderWidth: older systems refuse the larger one.
     metrics.cbSize = offsetof(NONCLIENTMETRICSA, iPaddedBorderWidth);
     if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        metrics.lfMessageFont.lfHeight =
+            ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
         return ScopedFont(::CreateFontIndirectA(&metrics.lfMessageFont));
     }
-    return ScopedFont(::CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                                    "MS Shell Dlg"));
+    return ScopedFont(::CreateFontA(-DpiScale(dpi)(12), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                                    0, 0, "MS Shell Dlg"));
 }
 
-HICON ProgramIcon(IconSize size) {
+HICON ProgramIcon(IconSize size, UINT dpi) {
     const bool small = size == IconSize::Small;
-    const int cx = ::GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
-    const int cy = ::GetSystemMetrics(small ? SM_CYSMICON : SM_CYICON);
-    HANDLE icon = ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPICON), IMAGE_ICON,
-                               cx, cy, LR_SHARED);
-    if (!icon) icon = ::LoadImageA(nullptr, IDI_APPLICATION, IMAGE_ICON, cx, cy, LR_SHARED);
-    return static_cast<HICON>(icon);
+    const DpiScale scale(dpi);
+    const int cx = scale.Metric(small ? SM_CXSMICON : SM_CXICON);
+    const int cy = scale.Metric(small ? SM_CYSMICON : SM_CYICON);
+    // One icon per size for the life of the process: LR_SHARED would hand
+    // out the size loaded first for every later size.
+    static auto* const loaded = new std::map<std::pair<int, int>, HICON>;
+    HICON& icon = (*loaded)[{cx, cy}];
+    if (!icon) {
+        icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPICON),
+                                               IMAGE_ICON, cx, cy, 0));
+    }
+    if (!icon) icon = static_cast<HICON>(::LoadImageA(nullptr, IDI_APPLICATION, IMAGE_ICON, cx, cy, LR_SHARED));
+    return icon;
 }
 
 SIZE MeasureText(HWND hwnd, HFONT font, const std::string& text, UINT extraFormat, int wrapWidth) {

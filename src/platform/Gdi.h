@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/Handles.h"
+#include "platform/Dpi.h"
 
 #include <windows.h>
 
@@ -87,18 +88,19 @@ private:
     HGDIOBJ old_;
 };
 
-// The font of every window of the program: 宋体, 12 pixels character height, GB2312.
-ScopedFont CreateFormFont();
+// The font of every window of the program: 宋体, 12 pixels character height
+// at 96 DPI, GB2312.
+ScopedFont CreateFormFont(UINT dpi = kDesignDpi);
 
-// The system's message-box font (NONCLIENTMETRICS lfMessageFont).
-ScopedFont CreateMessageFont();
+// The system's message-box font (NONCLIENTMETRICS lfMessageFont) at a DPI.
+ScopedFont CreateMessageFont(UINT dpi = SystemDpi());
 
 enum class IconSize { Large, Small };
 
-// The program's icon (IDI_APPICON) at the system's large or small icon size,
-// shared and never destroyed; the system's application icon in executables
-// without it (the test programs).
-HICON ProgramIcon(IconSize size);
+// The program's icon (IDI_APPICON) at the system's large or small icon size
+// for a DPI, shared and never destroyed; the system's application icon in
+// executables without it (the test programs).
+HICON ProgramIcon(IconSize size, UINT dpi = SystemDpi());
 
 // Width and height of a text drawn in a font, for sizing a window to its text.
 // With DT_WORDBREAK the text wraps at wrapWidth, or at half the screen width

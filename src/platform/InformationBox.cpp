@@ -1,12 +1,12 @@
 #include "platform/InformationBox.h"
 
+#include "platform/CommonControls.h"
+
 #include <algorithm>
 
 namespace zelvo::ui {
 
 namespace {
-
-constexpr int kIconSize = 32;
 
 // Dialog base units of a font: average character width and height in pixels.
 SIZE BaseUnits(HWND hwnd, HFONT font) {
@@ -22,46 +22,16 @@ SIZE BaseUnits(HWND hwnd, HFONT font) {
 
 }  // namespace
 
-InformationBox::InformationBox(const std::string& text) : messageFont_(CreateMessageFont()) {
-    // Sized to the text below, once the font is known.
-    const FormLayout layout = DialogLayout(SIZE{100, 100});
-    CreateForm(kClassName, kCaption, layout);
-    font_ = messageFont_.Get();
-
-    const SIZE units = BaseUnits(hwnd_, font_);
-    const int horzMargin = ::MulDiv(8, units.cx, 4);
-    const int vertMargin = ::MulDiv(8, units.cy, 8);
-    const int horzSpacing = ::MulDiv(10, units.cx, 4);
-    const int vertSpacing = ::MulDiv(10, units.cy, 8);
-    const int buttonWidth = ::MulDiv(50, units.cx, 4);
-    const int buttonHeight = ::MulDiv(14, units.cy, 8);
-
-    const SIZE textSize = MeasureText(hwnd_, font_, text, DT_WORDBREAK);
-    const int textLeft = horzMargin + kIconSize + horzSpacing;
-    const int clientWidth =
-        std::max(textLeft + static_cast<int>(textSize.cx), buttonWidth + 2 * horzMargin) +
-        horzMargin;
-    const int bodyHeight = std::max(kIconSize, static_cast<int>(textSize.cy));
-    const int buttonTop = vertMargin + bodyHeight + vertSpacing;
-    const int clientHeight = buttonTop + buttonHeight + vertMargin;
-
-    RECT outer{0, 0, clientWidth, clientHeight};
-    ::AdjustWindowRectEx(&outer, layout.style, FALSE, layout.exStyle);
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    CenterOnScreen(hwnd_);
-
-    icon_ = ::CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, horzMargin,
-                              vertMargin, kIconSize, kIconSize, hwnd_,
+InformationBox::InformationBox(const std::string& text) {
+    // Sized to the text by Layout, once the font is known.
+    CreateForm(kClassName, kCaption, DialogLayout(SIZE{100, 100}));
+    icon_ = ::CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, 0, 0, 0, 0, hwnd_,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIconId)),
                               ::GetModuleHandleA(nullptr), nullptr);
-    // A shared system icon: not destroyed by the box.
-    ::SendMessageA(icon_, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconA(nullptr, IDI_INFORMATION)), 0);
-    TextLabel.Create(*this, kTextId, text,
-                     Bounds{textLeft, vertMargin, textSize.cx, textSize.cy});
-    OkButton.Create(*this, IDOK, kOkCaption,
-                    Bounds{(clientWidth - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight},
-                    true);
+    TextLabel.Create(*this, kTextId, text, Bounds{});
+    OkButton.Create(*this, IDOK, kOkCaption, Bounds{}, true);
+    Layout();
+    CenterOnScreen(hwnd_);
 }
 
 InformationBox::~InformationBox() { DestroyHandle(); }
@@ -69,6 +39,44 @@ InformationBox::~InformationBox() { DestroyHandle(); }
 void InformationBox::Show(const std::string& text) {
     InformationBox box(text);
     box.ShowModal();
+}
+
+ScopedFont InformationBox::MakeFont(UINT dpi) const { return CreateMessageFont(dpi); }
+
+void InformationBox::OnDpiChanged() { Layout(); }
+
+void InformationBox::Layout() {
+    // The system's own message box measures in dialog units of its font.
+    const SIZE units = BaseUnits(hwnd_, font_);
+    const int horzMargin = ::MulDiv(8, units.cx, 4);
+    const int vertMargin = ::MulDiv(8, units.cy, 8);
+    const int horzSpacing = ::MulDiv(10, units.cx, 4);
+    const int vertSpacing = ::MulDiv(10, units.cy, 8);
+    const int buttonWidth = ::MulDiv(50, units.cx, 4);
+    const int buttonHeight = ::MulDiv(14, units.cy, 8);
+    const DpiScale scale = Scale();
+    const int iconSize = scale.Metric(SM_CXICON);
+
+    const SIZE textSize = MeasureText(hwnd_, font_, TextLabel.Text(), DT_WORDBREAK);
+    const int textLeft = horzMargin + iconSize + horzSpacing;
+    const int clientWidth =
+        std::max(textLeft + static_cast<int>(textSize.cx), buttonWidth + 2 * horzMargin) + horzMargin;
+    const int bodyHeight = std::max(iconSize, static_cast<int>(textSize.cy));
+    const int buttonTop = vertMargin + bodyHeight + vertSpacing;
+    const int clientHeight = buttonTop + buttonHeight + vertMargin;
+
+    const SIZE outer = scale.Frame(SIZE{clientWidth, clientHeight},
+                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE)), false,
+                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // The system's icon at the size for the DPI, not the system DPI's stretched.
+    ScopedIcon icon = comctl32::LoadSystemIcon(IDI_INFORMATION, iconSize);
+    ::SendMessageA(icon_, STM_SETICON, reinterpret_cast<WPARAM>(icon.Get()), 0);
+    infoIcon_ = std::move(icon);
+    ::SetWindowPos(icon_, nullptr, horzMargin, vertMargin, iconSize, iconSize, SWP_NOZORDER | SWP_NOACTIVATE);
+    TextLabel.SetBounds(textLeft, vertMargin, textSize.cx, textSize.cy);
+    OkButton.SetBounds((clientWidth - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight);
 }
 
 void InformationBox::OnCommand(WORD id, WORD, HWND) {

@@ -2,7 +2,8 @@
 // information icon, the text in the system's message font and one "确定"
 // button that is both default and cancel. It sizes itself to its text and
 // sits at the centre of the screen. Its texts do not follow the system
-// language, unlike the platform's message box.
+// language, unlike the platform's message box. Like the system's box, it is
+// laid out in dialog units of its font, at the DPI of its monitor.
 #pragma once
 
 #include "platform/Controls.h"
@@ -31,10 +32,15 @@ public:
 
 protected:
     void OnCommand(WORD id, WORD code, HWND control) override;
+    // The system's message font, which the text and the button take.
+    ScopedFont MakeFont(UINT dpi) const override;
+    void OnDpiChanged() override;
 
 private:
-    ScopedFont messageFont_;
+    // Sizes the box to its text and places the icon, the text and the button.
+    void Layout();
     HWND icon_ = nullptr;
+    ScopedIcon infoIcon_;
 };
 
 }  // namespace zelvo::ui

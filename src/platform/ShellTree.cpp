@@ -544,7 +544,10 @@ void ShellTreeView::Create(Window& parent, int id, const Bounds& bounds) {
     CreateControl(parent, WC_TREEVIEWA, id, std::string(), bounds, WS_TABSTOP | ShellTree::kStyle,
                   WS_EX_CLIENTEDGE);
     shell_ = std::make_unique<ShellTree>(hwnd_);
+    DpiChanged();
 }
+
+void ShellTreeView::DpiChanged() { TreeView_SetIndent(hwnd_, Scale()(ShellTree::kIndent)); }
 
 void ShellTreeView::Destroy() noexcept {
     shell_.reset();

@@ -121,6 +121,10 @@ public:
     std::string SelectedPath() const { return shell_ ? shell_->SelectedPath() : std::string(); }
     ShellTree& Shell() { return *shell_; }
 
+protected:
+    // The indent is kIndent at 96 DPI.
+    void DpiChanged() override;
+
 private:
     std::unique_ptr<ShellTree> shell_;
 };

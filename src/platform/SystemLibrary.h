@@ -29,6 +29,14 @@ bool RestrictDllSearch();
 // it imports are looked for there first as well. Empty when it cannot be loaded.
 ScopedModule LoadSystemLibrary(const char* fileName);
 
+// Loads a DLL by name where the process's activation context (the program's
+// manifest) redirects that name to an assembly of the system's side-by-side
+// store, in the Windows directory: the loader then takes that assembly's file
+// and never searches the program's folder or the current directory for it.
+// Empty without such a redirection (a program without the manifest, or an
+// assembly found anywhere but in the store).
+ScopedModule LoadSideBySideLibrary(const char* fileName);
+
 // An export of a loaded module as a function pointer of type F; null when
 // the module is not loaded or lacks it.
 template <typename F>

@@ -1,6 +1,7 @@
 #include "platform/Window.h"
 
 #include "core/Paths.h"
+#include "platform/Form.h"
 #include "platform/Gdi.h"
 #include "platform/ReportQueue.h"
 
@@ -93,7 +94,10 @@ void ReportHandlerFailure(std::exception_ptr failure) noexcept {
     }
 }
 
-Window::~Window() { DestroyHandle(); }
+Window::~Window() {
+    DestroyHandle();
+    if (form_ && form_ != this) form_->Forget(*this);
+}
 
 std::string Window::Text() const {
     const int length = ::GetWindowTextLengthA(hwnd_);
@@ -130,6 +134,22 @@ SIZE Window::ClientSize() const {
 void Window::SetFont(HFONT font) {
     font_ = font;
     ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+UINT Window::Dpi() const { return form_ ? form_->dpi_ : kDesignDpi; }
+
+void Window::JoinForm(const Window& parent, const Bounds& design) {
+    design_ = design;
+    form_ = parent.form_;
+    if (form_) form_->members_.push_back(this);
+}
+
+void Window::Rescale(HFONT oldFont, HFONT newFont) {
+    if (!hwnd_) return;
+    if (font_ == oldFont) SetFont(newFont);
+    const Bounds place = Scale()(design_);
+    SetBounds(place.left, place.top, place.width, place.height);
+    DpiChanged();
 }
 
 Window* Window::FromHandle(HWND hwnd) {

@@ -4,6 +4,8 @@
 // the dispatcher's catch: no exception ever leaves a window procedure.
 #pragma once
 
+#include "platform/Dpi.h"
+
 #include <windows.h>
 
 #include <exception>
@@ -11,6 +13,8 @@
 #include <string>
 
 namespace zelvo::ui {
+
+class Form;
 
 // Ends the operation in hand without any message; the dispatcher shows nothing.
 class SilentAbort : public std::exception {
@@ -55,6 +59,10 @@ public:
     SIZE ClientSize() const;
     void SetFont(HFONT font);
 
+    // The DPI the window is laid out for: its form's (96 outside a form).
+    UINT Dpi() const;
+    DpiScale Scale() const { return DpiScale(Dpi()); }
+
     // The object behind a window of the program's own classes; null for others.
     static Window* FromHandle(HWND hwnd);
 
@@ -70,6 +78,15 @@ protected:
     void CreateSystemWindow(const char* className, const std::string& text, DWORD style,
                             DWORD exStyle, int left, int top, int width, int height, HWND parent,
                             int id);
+    // Makes a child window just created inside parent a member of parent's
+    // form: laid out for the form's DPI, at `design` (pixels at 96 DPI), again
+    // whenever that DPI changes. Its place at creation is parent.Scale()(design).
+    void JoinForm(const Window& parent, const Bounds& design);
+    // Called when the form's DPI has changed, after the window has taken the
+    // form's new font (if it had the old one) and its place for the new DPI:
+    // whatever else of the window depends on the DPI.
+    virtual void DpiChanged() {}
+
     // Unhooks the object, then destroys the window. Each class whose handlers
     // use its own members calls this first in its destructor.
     void DestroyHandle() noexcept;
@@ -87,8 +104,13 @@ protected:
 
 private:
     friend class RunGate;
+    friend class Form;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    // The form's DPI has changed from the one its old font was made for.
+    void Rescale(HFONT oldFont, HFONT newFont);
     bool ownClass_ = false;
+    Form* form_ = nullptr;  // the form whose DPI the window is laid out for (a form: itself)
+    Bounds design_;
 };
 
 // Lives as long as a backup run copies. The run looks at the queue at each

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -289,7 +290,7 @@ TEST(ProgramResourcesTest, VersionBlockIconAndPicture) {
     EXPECT_EQ(VersionString(block, strings + "CompanyName"), ZELVO_COMPANY);
     EXPECT_EQ(VersionString(block, strings + "LegalCopyright"), ZELVO_COPYRIGHT);
 
-    // The icon in its three sizes and the About picture; no manifest.
+    // The icon in its three sizes and the About picture.
     const HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
     for (int px : {16, 32, 48}) {
@@ -313,8 +314,28 @@ TEST(ProgramResourcesTest, VersionBlockIconAndPicture) {
     EXPECT_EQ(bits.bmWidth, 91);
     EXPECT_EQ(bits.bmHeight, 76);
     ::DeleteObject(picture);
-    EXPECT_EQ(::FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr);  // RT_MANIFEST
+
+    // The manifest Windows reads when it starts the program (RT_MANIFEST 1):
+    // no virtualization, visual styles, per-monitor DPI (system DPI before
+    // Windows 8.1), Windows 7 to 11, and the system's own ANSI code page.
+    const HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(::LockResource(::LoadResource(module, found))),
+                               ::SizeofResource(module, found));
     ::FreeLibrary(module);
+    const auto holds = [&](const char* pattern) {
+        return std::regex_search(manifest, std::regex(pattern, std::regex::icase));
+    };
+    EXPECT_TRUE(holds(R"(<requestedExecutionLevel\s+level="asInvoker")"));
+    EXPECT_TRUE(holds(R"(<assemblyIdentity\s+type="win32"\s+name="Microsoft\.Windows\.Common-Controls")"
+                      R"(\s+version="6\.0\.0\.0")"));
+    EXPECT_TRUE(holds(R"(<dpiAware[^>]*>\s*true/pm\s*</dpiAware>)"));
+    EXPECT_TRUE(holds(R"(<dpiAwareness[^>]*>\s*PerMonitorV2,\s*PerMonitor\s*</dpiAwareness>)"));
+    for (const char* windows : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                                "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+        EXPECT_TRUE(holds((std::string(R"(<supportedOS\s+Id="\{)") + windows + R"(\}")").c_str())) << windows;
+    }
+    EXPECT_FALSE(holds("activeCodePage"));
 }
 
 }  // namespace

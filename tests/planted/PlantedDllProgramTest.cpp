@@ -1,7 +1,8 @@
 // The program started with a stand-in DLL planted beside it and in its
 // current directory, under the name of every DLL it uses that Windows does
 // not protect as a known DLL: the stand-in never runs, and the program
-// starts. Run by run_planted_test.cmake, which names the DLLs.
+// starts; nor does one that a planted manifest redirects to. Run by
+// run_planted_test.cmake, which names the DLLs.
 #include "Main.h"
 #include "SelDir.h"
 #include "e2e/ProgramDriver.h"
@@ -112,6 +113,52 @@ TEST_F(PlantedDllProgramTest, NoDllBesideTheProgramOrInItsCurrentDirectoryRuns) 
     EXPECT_TRUE(WaitFor([&] { return FindOwn(TSelDirForm::kClassName) == nullptr; }, 10000));
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
+}
+
+// An activation context made from a manifest beside a program, as a planted
+// manifest would make one: it redirects a DLL name to a private assembly in
+// that folder. A load of a side-by-side DLL follows only redirections into
+// the system's store, so the DLL there never runs.
+TEST_F(PlantedDllProgramTest, ARedirectionToAnAssemblyBesideTheProgramIsNotFollowed) {
+    const std::string dir = scratch / "private";
+    ASSERT_TRUE(::CreateDirectoryA(dir.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileA(planted.c_str(), (dir + "\\zelvo-private.dll").c_str(), FALSE));
+    const std::string identity =
+        std::string(R"(<assemblyIdentity type="win32" name="Zelvo.Private" version="1.0.0.0" )") +
+        "processorArchitecture=\"" + (sizeof(void*) == 8 ? "amd64" : "x86") + "\"/>";
+    const std::string head = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+                             R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)";
+    ASSERT_TRUE(test::WriteFileBytes(dir + "\\Zelvo.Private.manifest",
+                                     head + identity + R"(<file name="zelvo-private.dll"/></assembly>)"));
+    ASSERT_TRUE(test::WriteFileBytes(
+        dir + "\\program.manifest",
+        head + "<dependency><dependentAssembly>" + identity + "</dependentAssembly></dependency></assembly>"));
+
+    ACTCTXA request{};
+    request.cbSize = sizeof request;
+    const std::string manifest = dir + "\\program.manifest";
+    request.lpSource = manifest.c_str();
+    struct ContextTraits {
+        using Type = HANDLE;
+        static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+        static bool Close(Type h) noexcept {
+            ::ReleaseActCtx(h);
+            return true;
+        }
+    };
+    const ScopedHandle<ContextTraits> context(::CreateActCtxA(&request));
+    ASSERT_TRUE(context) << ::GetLastError();
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(::ActivateActCtx(context.Get(), &cookie));
+    ACTCTX_SECTION_KEYED_DATA found{};
+    found.cbSize = sizeof found;
+    const bool redirected = ::FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                                       "zelvo-private.dll", &found) != FALSE;
+    const bool loaded = ui::LoadSideBySideLibrary("zelvo-private.dll").Valid();
+    ::DeactivateActCtx(0, cookie);
+    EXPECT_TRUE(redirected) << "the planted manifest redirects nothing";
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(Markers(dir), "");
 }
 
 // Last: the restriction stays for the rest of this process.

@@ -16,12 +16,14 @@ namespace {
 using test::LoopGuard;
 using test::Place;
 using test::PlaceOf;
+using test::Scaled;
 using test::TimedSteps;
 
-// Where a label of the box sits and how large its caption is in its font.
+// Where a label of the box sits (given at 96 DPI) and how large its caption
+// is in its font.
 Place TextPlace(const ui::Window& w, POINT at) {
     const SIZE size = ui::MeasureText(w.Handle(), w.Font(), w.Text(), DT_SINGLELINE);
-    return Place{at.x, at.y, size.cx, size.cy};
+    return Place{Scaled(at.x), Scaled(at.y), size.cx, size.cy};
 }
 
 class AboutBoxTest : public ::testing::Test {
@@ -45,9 +47,10 @@ protected:
 TEST_F(AboutBoxTest, DialogFrameCentredWithItsClientSize) {
     EXPECT_EQ(AboutBox, box.get());
     EXPECT_EQ(box->Text(), "\xB9\xD8\xD3\xDA");  // 关于 in GBK
+    // Wider only where the description would not fit (Wine's 宋体 at 120 DPI).
     const SIZE client = box->ClientSize();
-    EXPECT_EQ(client.cx, 363);
-    EXPECT_EQ(client.cy, 272);
+    EXPECT_TRUE(test::GrownFrom(Place{0, 0, client.cx, client.cy}, Place{0, 0, 363, 272}));
+    EXPECT_EQ(client.cy, Scaled(272));
     const LONG_PTR style = ::GetWindowLongPtrA(box->Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & WS_MINIMIZEBOX);
@@ -61,13 +64,20 @@ TEST_F(AboutBoxTest, DialogFrameCentredWithItsClientSize) {
 }
 
 TEST_F(AboutBoxTest, ControlsSitWhereTheyBelong) {
-    EXPECT_EQ(PlaceOf(box->Memo1), (Place{8, 8, 345, 124}));
-    EXPECT_EQ(PlaceOf(box->Panel1), (Place{9, 139, 344, 97}));
-    EXPECT_EQ(PlaceOf(box->Image2), (Place{11, 9, 94, 80}));
+    // The text and the panel grow alike where they must, and the button keeps to their right edge.
+    EXPECT_TRUE(test::GrownFrom(PlaceOf(box->Memo1), Place{8, 8, 345, 124}));
+    const int grown = PlaceOf(box->Memo1).width - Scaled(Place{8, 8, 345, 124}).width;
+    EXPECT_EQ(PlaceOf(box->Memo1).height, Scaled(Place{8, 8, 345, 124}).height);
+    Place panel = Scaled(Place{9, 139, 344, 97});
+    panel.width += grown;
+    EXPECT_EQ(PlaceOf(box->Panel1), panel);
+    EXPECT_EQ(PlaceOf(box->Image2), Scaled(Place{11, 9, 94, 80}));
     EXPECT_EQ(::GetParent(box->Image2.Handle()), box->Panel1.Handle());
     EXPECT_EQ(box->Image2.PictureSize().cx, 91);
     EXPECT_EQ(box->Image2.PictureSize().cy, 76);
-    EXPECT_EQ(PlaceOf(box->BitBtn1), (Place{296, 241, 57, 25}));
+    Place button = Scaled(Place{296, 241, 57, 25});
+    button.left += grown;
+    EXPECT_EQ(PlaceOf(box->BitBtn1), button);
     EXPECT_EQ(box->BitBtn1.Text(), "\xC8\xB7\xB6\xA8");  // 确定
     EXPECT_EQ(::GetWindowLongPtrA(box->BitBtn1.Handle(), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
 
@@ -85,18 +95,19 @@ TEST_F(AboutBoxTest, ControlsSitWhereTheyBelong) {
     EXPECT_EQ(PlaceOf(box->E_MailLabel1), TextPlace(box->E_MailLabel1, {120, 75}));
     EXPECT_EQ(PlaceOf(box->E_MailLabel), TextPlace(box->E_MailLabel, {181, 75}));
     // Every caption fits inside the panel's bevels, in the font at hand and
-    // in 宋体's cells of 6 pixels per GBK byte.
-    const int inside = box->Panel1.ClientSize().cx - 2;
+    // in 宋体's cells of 6 pixels per GBK byte at 96 DPI, scaled.
+    const int inside = box->Panel1.ClientSize().cx - Scaled(2);
+    const int cell = Scaled(6);
     for (const ui::Window* label : {static_cast<const ui::Window*>(&box->ProductName),
                                     static_cast<const ui::Window*>(&box->Copyright),
                                     static_cast<const ui::Window*>(&box->WWWLabel),
                                     static_cast<const ui::Window*>(&box->E_MailLabel)}) {
         const RECT r = label->ParentRect();
         EXPECT_LE(r.right, inside) << label->Text();
-        EXPECT_LE(r.left + 6 * static_cast<int>(label->Text().size()), inside) << label->Text();
+        EXPECT_LE(r.left + cell * static_cast<int>(label->Text().size()), inside) << label->Text();
     }
     const std::string productLine = TAboutBox::kProductNameCaption + TAboutBox::ProductLine();
-    EXPECT_LE(120 + 6 * static_cast<int>(productLine.size()), inside);
+    EXPECT_LE(Scaled(120) + cell * static_cast<int>(productLine.size()), inside);
 }
 
 TEST_F(AboutBoxTest, DescriptionIsAReadOnlyWrappingTextOnSilver) {

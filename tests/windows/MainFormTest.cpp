@@ -1,4 +1,5 @@
-// The main window as built: layout, captions (GBK bytes), tab order,
+// The main window as built: layout (at the DPI the test runs at, and after
+// a move to a monitor of another DPI), captions (GBK bytes), tab order,
 // initial state, the picker rule, menus and the exit commands.
 #include "Main.h"
 #include "WindowTestSupport.h"
@@ -11,9 +12,47 @@
 namespace zelvo {
 namespace {
 
+using test::GrownFrom;
 using test::Place;
 using test::PlaceOf;
 using test::RecordingReporter;
+using test::Scaled;
+
+// The controls of the main window at their places for a DPI; labels and
+// check boxes may be wider where their captions need it.
+void ExpectControlsInPlace(const TMainForm& form, UINT dpi) {
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.CheckBox1), Place{16, 16, 81, 17}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.CheckBox2), Place{16, 40, 81, 17}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.CheckBox3), Place{16, 66, 81, 17}, dpi));
+    EXPECT_EQ(PlaceOf(form.DateTimePicker1), Scaled(Place{104, 16, 89, 20}, dpi));
+    EXPECT_EQ(PlaceOf(form.DateTimePicker2), Scaled(Place{104, 40, 89, 20}, dpi));
+    EXPECT_EQ(PlaceOf(form.DateTimePicker3), Scaled(Place{104, 64, 89, 20}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.Label2), Place{16, 24, 48, 12}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.Label3), Place{16, 48, 48, 12}, dpi));
+    EXPECT_EQ(PlaceOf(form.SourceEdit), Scaled(Place{72, 20, 329, 20}, dpi));
+    EXPECT_EQ(PlaceOf(form.DesEdit), Scaled(Place{72, 44, 329, 20}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.OverWriteCheckBox), Place{72, 73, 105, 17}, dpi));
+    EXPECT_EQ(PlaceOf(form.SaveBitBtn), Scaled(Place{72, 104, 65, 25}, dpi));
+    EXPECT_EQ(PlaceOf(form.CloseBitBtn), Scaled(Place{152, 104, 65, 25}, dpi));
+    EXPECT_TRUE(GrownFrom(PlaceOf(form.AutoRunCheckBox), Place{288, 104, 97, 17}, dpi));
+
+    // The pages on top, the status bar at the bottom, the panel between them.
+    const SIZE client = form.ClientSize();
+    const RECT pages = form.PageControl1.ParentRect();
+    const RECT panel = form.Panel1.ParentRect();
+    const RECT status = form.StatusBar1.ParentRect();
+    EXPECT_EQ(pages.top, 0);
+    EXPECT_EQ(pages.bottom, Scaled(121, dpi));
+    EXPECT_EQ(panel.top, pages.bottom);
+    EXPECT_EQ(panel.bottom, status.top);
+    EXPECT_EQ(panel.right - panel.left, client.cx);
+    EXPECT_EQ(status.bottom - status.top, Scaled(19, dpi));
+    EXPECT_EQ(status.bottom, client.cy);
+    int edges[4] = {};
+    EXPECT_EQ(::SendMessageA(form.StatusBar1.Handle(), SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 2);
+    EXPECT_EQ(edges[0], Scaled(150, dpi));
+    EXPECT_EQ(edges[1], Scaled(200, dpi));
+}
 
 class MainFormTest : public ::testing::Test {
 protected:
@@ -29,8 +68,8 @@ protected:
 TEST_F(MainFormTest, FrameCaptionAndPlaceOnScreen) {
     EXPECT_EQ(form->Text(), "Zelvo\xCE\xC4\xBC\xFE\xB1\xB8\xB7\xDD\xC8\xED\xBC\xFE");  // GBK bytes
     const RECT r = form->ParentRect();
-    EXPECT_EQ(r.right - r.left, 428);
-    EXPECT_EQ(r.bottom - r.top, 337);
+    EXPECT_EQ(r.right - r.left, Scaled(428));
+    EXPECT_EQ(r.bottom - r.top, Scaled(337));
     EXPECT_NEAR((r.left + r.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
     EXPECT_NEAR((r.top + r.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
     const LONG_PTR style = ::GetWindowLongPtrA(form->Handle(), GWL_STYLE);
@@ -54,49 +93,64 @@ TEST_F(MainFormTest, OnlyTheDailyPageCanBeReached) {
     EXPECT_FALSE(form->TabSheet1.Visible());
     EXPECT_FALSE(form->TabSheet2.Visible());
     EXPECT_TRUE(form->DayTabSheet.Visible());
-    const RECT pages = form->PageControl1.ParentRect();
-    EXPECT_EQ(pages.top, 0);
-    EXPECT_EQ(pages.bottom - pages.top, 121);
 }
 
-TEST_F(MainFormTest, ScheduleRowsSitWhereTheyBelong) {
+TEST_F(MainFormTest, ControlsSitWhereTheyBelong) {
     EXPECT_EQ(form->CheckBox1.Text(), "备份时间一");
     EXPECT_EQ(form->CheckBox2.Text(), "备份时间二");
     EXPECT_EQ(form->CheckBox3.Text(), "备份时间三");
-    EXPECT_EQ(PlaceOf(form->CheckBox1), (Place{16, 16, 81, 17}));
-    EXPECT_EQ(PlaceOf(form->CheckBox2), (Place{16, 40, 81, 17}));
-    EXPECT_EQ(PlaceOf(form->CheckBox3), (Place{16, 66, 81, 17}));
-    EXPECT_EQ(PlaceOf(form->DateTimePicker1), (Place{104, 16, 89, 20}));
-    EXPECT_EQ(PlaceOf(form->DateTimePicker2), (Place{104, 40, 89, 20}));
-    EXPECT_EQ(PlaceOf(form->DateTimePicker3), (Place{104, 64, 89, 20}));
     EXPECT_EQ(::GetParent(form->CheckBox1.Handle()), form->DayTabSheet.Handle());
     EXPECT_TRUE(::GetWindowLongPtrA(form->DateTimePicker1.Handle(), GWL_STYLE) & DTS_TIMEFORMAT);
-}
-
-TEST_F(MainFormTest, PanelControlsSitWhereTheyBelong) {
     EXPECT_EQ(form->Label2.Text(), "源 目 录");
     EXPECT_EQ(form->Label3.Text(), "目的目录");
     EXPECT_EQ(form->OverWriteCheckBox.Text(), "覆盖重名文件");
     EXPECT_EQ(form->SaveBitBtn.Text(), "保存设置");
     EXPECT_EQ(form->CloseBitBtn.Text(), "退 出");
     EXPECT_EQ(form->AutoRunCheckBox.Text(), "开机自动运行");
-    EXPECT_EQ(PlaceOf(form->Label2), (Place{16, 24, 48, 12}));
-    EXPECT_EQ(PlaceOf(form->Label3), (Place{16, 48, 48, 12}));
-    EXPECT_EQ(PlaceOf(form->SourceEdit), (Place{72, 20, 329, 20}));
-    EXPECT_EQ(PlaceOf(form->DesEdit), (Place{72, 44, 329, 20}));
-    EXPECT_EQ(PlaceOf(form->OverWriteCheckBox), (Place{72, 73, 105, 17}));
-    EXPECT_EQ(PlaceOf(form->SaveBitBtn), (Place{72, 104, 65, 25}));
-    EXPECT_EQ(PlaceOf(form->CloseBitBtn), (Place{152, 104, 65, 25}));
-    EXPECT_EQ(PlaceOf(form->AutoRunCheckBox), (Place{288, 104, 97, 17}));
+    ExpectControlsInPlace(*form, test::ScreenDpi());
+    test::ExpectLaidOut(form->Handle());
+}
 
-    // The panel fills the space between the pages and the status bar.
-    const SIZE client = form->ClientSize();
-    const RECT panel = form->Panel1.ParentRect();
-    const RECT status = form->StatusBar1.ParentRect();
-    EXPECT_EQ(panel.top, 121);
-    EXPECT_EQ(panel.bottom, status.top);
-    EXPECT_EQ(panel.right - panel.left, client.cx);
-    EXPECT_EQ(status.bottom, client.cy);
+// A move to a monitor of another DPI: the window takes the frame Windows
+// suggests and lays itself out anew, fonts and icons included; back at 96
+// DPI every place is the 96-DPI figure again.
+TEST_F(MainFormTest, FollowsItsMonitorToAnotherDpi) {
+    // At another DPI the system's own metrics (frames, check boxes) would
+    // stay that DPI's while the window acts out another.
+    if (test::ScreenDpi() != 96) GTEST_SKIP() << "acted out at 96 DPI";
+    using GetSystemMetricsForDpiFunction = int(WINAPI*)(int, UINT);
+    const auto metricForDpi = reinterpret_cast<GetSystemMetricsForDpiFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetSystemMetricsForDpi")));
+    for (const UINT dpi : {144u, 120u, 192u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        const RECT suggested{40, 30, 40 + Scaled(428, dpi), 30 + Scaled(337, dpi)};
+        ::SendMessageA(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(PlaceOf(*form), (Place{40, 30, Scaled(428, dpi), Scaled(337, dpi)}));
+        ExpectControlsInPlace(*form, dpi);
+        test::ExpectLaidOut(form->Handle());
+        for (const ui::Window* control : {static_cast<const ui::Window*>(&form->CheckBox1),
+                                          static_cast<const ui::Window*>(&form->Label2),
+                                          static_cast<const ui::Window*>(&form->StatusBar1)}) {
+            LOGFONTA font{};
+            ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(control->Handle(), WM_GETFONT, 0, 0)), sizeof font,
+                         &font);
+            EXPECT_EQ(font.lfHeight, -Scaled(12, dpi));
+        }
+        if (!metricForDpi) continue;
+        // The caption's icon and the tray's: the small icon for the DPI.
+        const auto icon = reinterpret_cast<HICON>(::SendMessageA(form->Handle(), WM_GETICON, ICON_SMALL, 0));
+        EXPECT_EQ(test::IconPixels(icon).cx, metricForDpi(SM_CXSMICON, dpi));
+        ui::NotifyIconRecord added{};
+        {
+            const ui::ScopedNotifyIconHook shell([&](DWORD message, ui::NotifyIconRecord& record) {
+                if (message == NIM_ADD) added = record;
+                return true;
+            });
+            form->MinimizeToTray();
+        }
+        EXPECT_EQ(test::IconPixels(added.hIcon).cx, metricForDpi(SM_CXSMICON, dpi));
+    }
+    TrayIconData = ui::NotifyIconRecord{};
 }
 
 TEST_F(MainFormTest, EllipsisButtonsSitInsideTheEditsAndReportTheirClicks) {
@@ -218,12 +272,6 @@ TEST_F(MainFormTest, StatusBarHasTwoPanelsAndShowsTheClock) {
     form = std::make_unique<TMainForm>(clock.AsClock());
     EXPECT_EQ(form->StatusBar1.PanelText(0), "2026-12-07 09:03:05");
     EXPECT_EQ(form->StatusBar1.PanelText(1), "");
-    int edges[4] = {};
-    EXPECT_EQ(::SendMessageA(form->StatusBar1.Handle(), SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 2);
-    EXPECT_EQ(edges[0], 150);
-    EXPECT_EQ(edges[1], 200);
-    const RECT bar = form->StatusBar1.ParentRect();
-    EXPECT_EQ(bar.bottom - bar.top, 19);
 
     clock.Set({test::At(23, 59, 59)});
     form->Timer1Timer();

@@ -4,7 +4,6 @@
 #include "About.h"
 #include "Main.h"
 #include "WindowTestSupport.h"
-#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -86,12 +85,14 @@ TEST_F(TrayTest, MinimizingFillsTheRecordAndGoesIntoTheTray) {
 TEST_F(TrayTest, TaskBarButtonAndCaptionShowTheProgramIcon) {
     const HICON large = ui::ProgramIcon(ui::IconSize::Large);
     const HICON small = ui::ProgramIcon(ui::IconSize::Small);
-    // The executable's own icon, not the system's stand-in.
-    EXPECT_EQ(small, ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPICON), IMAGE_ICON,
-                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
-                                  LR_SHARED));
+    // The executable's own icon at each size, not the system's stand-in.
+    const int cx = ::GetSystemMetrics(SM_CXSMICON), cy = ::GetSystemMetrics(SM_CYSMICON);
+    EXPECT_NE(small, ::LoadImageA(nullptr, IDI_APPLICATION, IMAGE_ICON, cx, cy, LR_SHARED));
     EXPECT_NE(small, ::LoadIconA(nullptr, IDI_APPLICATION));
-    EXPECT_NE(small, large);
+    EXPECT_EQ(test::IconPixels(small).cx, cx);
+    EXPECT_EQ(test::IconPixels(small).cy, cy);
+    EXPECT_EQ(test::IconPixels(large).cx, ::GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(ui::ProgramIcon(ui::IconSize::Small), small);
     // The task-bar button is the application window's, the caption the main window's.
     for (const HWND hwnd : {app.Handle(), form->Handle()}) {
         EXPECT_EQ(::GetClassLongPtrA(hwnd, GCLP_HICON), reinterpret_cast<LONG_PTR>(large));

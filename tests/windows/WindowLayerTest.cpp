@@ -1,11 +1,13 @@
 // The window layer: the dispatcher's catch, modal showing, the real error and
-// information boxes, the application's minimize and restore, the progress
-// bar's wrap, and the backup dialog.
+// information boxes, the application's minimize and restore, common controls
+// 6, the progress bar's wrap, and the backup dialog.
 #include "Backup.h"
 #include "Main.h"
 #include "WindowTestSupport.h"
 #include "core/Failure.h"
+#include "platform/CommonControls.h"
 #include "platform/InformationBox.h"
+#include "platform/SystemLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -175,7 +177,7 @@ void ExpectInformationBoxClosesBy(WPARAM key) {
         const HFONT font = reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0));
         const SIZE needed = ui::MeasureText(label, font, text);
         seen.fits = labelRect.right - labelRect.left >= needed.cx && labelRect.right < client.right &&
-                    client.right - labelRect.right < 40 && buttonRect.top >= labelRect.bottom &&
+                    client.right - labelRect.right < test::Scaled(40) && buttonRect.top >= labelRect.bottom &&
                     buttonRect.bottom < client.bottom;
         LOGFONTA used{};
         ::GetObjectA(font, sizeof used, &used);
@@ -280,6 +282,33 @@ TEST_F(ApplicationTest, OtherShowCommandsKeepTheStateTheSettingsGave) {
     EXPECT_FALSE(form->Visible());
 }
 
+// The manifest's common controls 6: taken from the system's side-by-side
+// store, never from a search for comctl32.dll, and drawn in the visual style
+// where the system has one (Wine's own "Light" one included).
+TEST_F(WindowLayerTest, CommonControlsSixComeFromTheSideBySideStore) {
+    ASSERT_TRUE(ui::comctl32::Load());
+    char path[MAX_PATH] = {}, windows[MAX_PATH] = {};
+    ::GetModuleFileNameA(::GetModuleHandleA(ui::comctl32::kFileName), path, MAX_PATH);
+    ::GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    ::CharLowerA(path);
+    ::CharLowerA(windows);
+    EXPECT_EQ(std::string(path).rfind(std::string(windows) + "\\winsxs\\", 0), 0u) << path;
+    // A DLL that the manifest does not redirect is not loaded by name.
+    EXPECT_FALSE(ui::LoadSideBySideLibrary("version.dll"));
+
+    TestForm form;
+    ui::CheckBox box;
+    box.Create(form, 10, "box", ui::Bounds{0, 0, 80, 17});
+    const ui::ScopedModule uxtheme = ui::LoadSystemLibrary("uxtheme.dll");
+    ASSERT_TRUE(uxtheme);
+    const auto themeActive = ui::ExportedFunction<BOOL(WINAPI*)()>(uxtheme, "IsThemeActive");
+    const auto windowTheme = ui::ExportedFunction<HANDLE(WINAPI*)(HWND)>(uxtheme, "GetWindowTheme");
+    ASSERT_TRUE(themeActive && windowTheme);
+    if (themeActive()) {
+        EXPECT_NE(windowTheme(box.Handle()), nullptr);
+    }
+}
+
 TEST_F(WindowLayerTest, ProgressBarStepsStartOverPastTheMaximum) {
     TestForm form;
     ui::ProgressBar bar;
@@ -315,8 +344,8 @@ TEST_F(WindowLayerTest, BackupDialogLayout) {
     EXPECT_EQ(BackupForm, &dialog);
     EXPECT_EQ(dialog.Text(), "正在备份,请稍候 ...");
     const SIZE client = dialog.ClientSize();
-    EXPECT_EQ(client.cx, 424);
-    EXPECT_EQ(client.cy, 43);
+    EXPECT_EQ(client.cx, test::Scaled(424));
+    EXPECT_EQ(client.cy, test::Scaled(43));
     const LONG_PTR style = ::GetWindowLongPtrA(dialog.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME);
     EXPECT_FALSE(style & WS_MINIMIZEBOX);
@@ -326,14 +355,8 @@ TEST_F(WindowLayerTest, BackupDialogLayout) {
     EXPECT_NEAR((r.left + r.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
     EXPECT_NEAR((r.top + r.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
 
-    const RECT panel = dialog.Panel1.ParentRect();
-    EXPECT_EQ(panel.left, 0);
-    EXPECT_EQ(panel.top, 0);
-    EXPECT_EQ(panel.right, 424);
-    EXPECT_EQ(panel.bottom, 43);
-    const RECT bar = dialog.ProgressBar1.ParentRect();
-    EXPECT_EQ(bar.right - bar.left, 418);
-    EXPECT_EQ(bar.bottom - bar.top, 37);
+    EXPECT_EQ(test::PlaceOf(dialog.Panel1), test::Scaled(test::Place{0, 0, 424, 43}));
+    EXPECT_EQ(test::PlaceOf(dialog.ProgressBar1), test::Scaled(test::Place{3, 3, 418, 37}));
     EXPECT_TRUE(::GetWindowLongPtrA(dialog.ProgressBar1.Handle(), GWL_STYLE) & PBS_SMOOTH);
     EXPECT_EQ(dialog.ProgressBar1.Maximum(), 10000);
     EXPECT_EQ(dialog.ProgressBar1.Position(), 0);

@@ -1,8 +1,9 @@
 // What the in-process window tests share: a reporter that records the
 // texts of the boxes instead of showing them, a scripted clock, a scratch
 // folder tree, a counter of created windows of one class, timed steps and a
-// guard for the nested loops of menus and modal windows, and the place of a
-// control.
+// guard for the nested loops of menus and modal windows, the place of a
+// control at the DPI the test runs at, and the check that a window's
+// controls fit.
 #pragma once
 
 #include "core/DateTime.h"
@@ -200,6 +201,53 @@ inline Place PlaceOf(const ui::Window& w) {
     const RECT r = w.ParentRect();
     return Place{r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
+
+// The DPI this process runs at: the screen's, which the system reads at start-up.
+inline UINT ScreenDpi() {
+    const ui::WindowDC screen(nullptr);
+    return static_cast<UINT>(::GetDeviceCaps(screen.Get(), LOGPIXELSY));
+}
+
+// A length at 96 DPI at another DPI, rounded to the nearest pixel.
+inline int Scaled(int figure, UINT dpi = ScreenDpi()) { return ::MulDiv(figure, static_cast<int>(dpi), 96); }
+
+// A place at 96 DPI at another DPI: its edges, each rounded to the nearest pixel.
+inline Place Scaled(const Place& p, UINT dpi = ScreenDpi()) {
+    const int left = Scaled(p.left, dpi), top = Scaled(p.top, dpi);
+    return Place{left, top, Scaled(p.left + p.width, dpi) - left, Scaled(p.top + p.height, dpi) - top};
+}
+
+// A place at 96 DPI as a label or check box has it at another DPI: its
+// corner the scaled one, its size at least the scaled one (wider or taller
+// where the caption needs it there).
+inline ::testing::AssertionResult GrownFrom(const Place& at, const Place& figures, UINT dpi = ScreenDpi()) {
+    const Place scaled = Scaled(figures, dpi);
+    if (at.left == scaled.left && at.top == scaled.top && at.width >= scaled.width && at.height >= scaled.height &&
+        (dpi != 96 || at == scaled)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << at << " is not " << scaled << " or grown from it";
+}
+
+// Width and height of an icon's image.
+inline SIZE IconPixels(HICON icon) {
+    ICONINFO info{};
+    if (!::GetIconInfo(icon, &info)) return SIZE{0, 0};
+    const ui::ScopedBitmap mask(info.hbmMask), colour(info.hbmColor);
+    BITMAP bitmap{};
+    ::GetObjectA(mask.Get(), sizeof bitmap, &bitmap);
+    // Without a colour bitmap the mask holds the AND and XOR halves one above the other.
+    return SIZE{bitmap.bmWidth, colour ? bitmap.bmHeight : bitmap.bmHeight / 2};
+}
+
+// Every visible control inside `top`, at every depth, lies inside its
+// parent's client area, overlaps none of its visible siblings, and shows its
+// caption whole, measured in its own font: a label's lines (a character
+// height is enough for the last one, as a label of the font's size has it),
+// a button's caption inside its edges, a check box's box and caption (the
+// width the control asks for), a link label's line, every line of a
+// read-only text.
+void ExpectLaidOut(HWND top);
 
 // The first visible top-level window of this thread with that class.
 inline HWND FindThreadWindow(const char* className) {
