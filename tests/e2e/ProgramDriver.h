@@ -265,8 +265,8 @@ protected:
 
     std::string SettingsFile() const { return folder + "\\SetFile.ini"; }
 
-    // Sets a picker to a local time `secondsAhead` from now and ticks its box.
-    SYSTEMTIME ArmSlot(int checkBoxId, int pickerId, int secondsAhead) {
+    // The local time `secondsAhead` from now, to the whole second.
+    static SYSTEMTIME LocalTimeAhead(int secondsAhead) {
         FILETIME now{};
         ::GetSystemTimeAsFileTime(&now);
         ULARGE_INTEGER t{};
@@ -278,6 +278,12 @@ protected:
         SYSTEMTIME at{};
         ::FileTimeToSystemTime(&local, &at);
         at.wMilliseconds = 0;
+        return at;
+    }
+
+    // Sets a picker to a local time `secondsAhead` from now and ticks its box.
+    SYSTEMTIME ArmSlot(int checkBoxId, int pickerId, int secondsAhead) {
+        const SYSTEMTIME at = LocalTimeAhead(secondsAhead);
         RemoteBuffer remote(process.hProcess, sizeof(SYSTEMTIME));
         remote.Write(&at, sizeof at);
         ::SendMessageA(Control(pickerId), DTM_SETSYSTEMTIME, GDT_VALID, remote.Address());
