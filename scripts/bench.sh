@@ -22,6 +22,8 @@ if [ "$ZELVO_WINE_ARCH" = win64 ]; then
     bash "$root/scripts/build.sh" x86_64 --target copybench >/dev/null
     build="$build/x64"
 else
+    [ "$ZELVO_I386" = emulated ] &&
+        echo "bench.sh: 32-bit code runs emulated here ($ZELVO_I386_EMULATOR): the times are the emulator's"
     bash "$root/scripts/build.sh" i686 --target copybench >/dev/null
 fi
 data="$build/bench-data"
@@ -34,7 +36,7 @@ done
 
 export WINEPREFIX="$build/wineprefix"
 "$root/tools/wine-prefix"
-run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$("$ZELVO_WINE" winepath -w "$data" 2>/dev/null)" "$@"; }
+run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$(zelvo_windows_path "$data")" "$@"; }
 
 cleanup() { rm -rf "$data"; "$ZELVO_WINESERVER" -k 2>/dev/null || true; }
 trap cleanup EXIT

@@ -51,6 +51,33 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
     need_root locale-gen >/dev/null
 fi
 
+# Where the kernel refuses 32-bit x86 programs, qemu-user runs them: one
+# binfmt_misc entry hands every i386 ELF file to qemu-i386-static ("F": the
+# emulator is opened now, so it also serves programs in other mount
+# namespaces). This changes how the whole machine runs 32-bit programs, until
+# the next boot or `echo -1 > /proc/sys/fs/binfmt_misc/qemu-i386`. Where
+# 32-bit code runs (natively, or through an entry made before), nothing is done.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "install-deps: this kernel runs no 32-bit x86 code; running it through qemu-user"
+    if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "ok installed"; then
+        export DEBIAN_FRONTEND=noninteractive
+        need_root apt-get install -y -q --no-install-recommends qemu-user-static
+    fi
+    binfmt=/proc/sys/fs/binfmt_misc
+    if [ ! -e "$binfmt/register" ]; then
+        need_root mount -t binfmt_misc binfmt_misc "$binfmt"
+    fi
+    if [ ! -e "$binfmt/qemu-i386" ]; then
+        # i386 ELF executables and shared objects (e_type 2 or 3, e_machine 3).
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            | need_root tee "$binfmt/register" >/dev/null
+    fi
+    if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        echo "install-deps: 32-bit programs still do not run (see $binfmt/qemu-i386);" \
+             "the tests will run the x86_64 build" >&2
+    fi
+fi
+
 command -v i686-w64-mingw32-g++-posix >/dev/null
 command -v x86_64-w64-mingw32-g++-posix >/dev/null
 command -v wine >/dev/null

@@ -15,6 +15,8 @@ if [ "$ZELVO_WINE_ARCH" = win64 ]; then
     bash scripts/build.sh x86_64 --target ZelvoBackup >/dev/null
     build="$build/x64"
 else
+    [ "$ZELVO_I386" = emulated ] &&
+        echo "run.sh: 32-bit code runs emulated here ($ZELVO_I386_EMULATOR); each Wine process takes seconds to start"
     bash scripts/build.sh i686 --target ZelvoBackup >/dev/null
 fi
 
@@ -42,7 +44,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "run.sh: look at $shot (refreshed every 5 s); Ctrl-C ends the program."
 fi
 
-"$ZELVO_WINE" explorer /desktop=zelvo,1024x768 "$("$ZELVO_WINE" winepath -w "$build/ZelvoBackup.exe" 2>/dev/null)" &
+"$ZELVO_WINE" explorer /desktop=zelvo,1024x768 "$(zelvo_windows_path "$build/ZelvoBackup.exe")" &
 wine_pid=$!
 
 if [ -n "$xvfb_pid" ]; then

@@ -135,47 +135,76 @@ std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t co
     return bytes;
 }
 
-TEST(CopyRunScale, SparseSourceJustOver4GiBIsCopiedToTheLastByte) {
+// Sparse source files whose sizes (one file), or whose sum (several files),
+// pass 32 bits. The copies are not sparse: each row writes its total, just
+// over 4 GiB, to the disk and frees it at the end.
+struct SparseRun {
+    const char* name;
+    std::vector<std::uint64_t> sizes;
+};
+
+class CopyRunSparse : public ::testing::TestWithParam<SparseRun> {};
+
+TEST_P(CopyRunSparse, IsCopiedToTheLastByteAndCountsEveryByte) {
     Sandbox box;
-    const std::string source = box.Src("huge.bin");
-    const std::uint64_t size = (4ull << 30) + 4097;  // past 32 bits, not a whole buffer
-    {
+    std::uint64_t total = 0, buffers = 0;
+    std::vector<std::string> names;
+    for (const std::uint64_t size : GetParam().sizes) {
+        names.push_back("part-" + std::to_string(names.size()) + ".bin");
+        const std::string source = box.Src(names.back());
         HANDLE file = CreateFileA(source.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         DWORD returned = 0;
         const bool sparse = DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
         WriteAt(file, 0, "head");
-        WriteAt(file, (1ull << 32) - 2, "<4G>");
+        if (size > (1ull << 32)) WriteAt(file, (1ull << 32) - 2, "<4G>");
         WriteAt(file, size - 4, "tail");
         CloseHandle(file);
         if (AllocatedBytes(source) > (64u << 20)) {
             GTEST_SKIP() << "the file system does not keep the file sparse (FSCTL_SET_SPARSE "
                          << (sparse ? "accepted" : "refused") << ")";
         }
+        total += size;
+        buffers += (size + kCopyBufferSize - 1) / kCopyBufferSize;
     }
+    std::vector<std::uint64_t> listed;
     DirEntry entry;
-    DirListing listing(box.Src());
-    ASSERT_TRUE(listing.Next(entry));
-    EXPECT_EQ(entry.size, size);
+    for (DirListing listing(box.Src()); listing.Next(entry);) listed.push_back(entry.size);
+    EXPECT_THAT(listed, ::testing::UnorderedElementsAreArray(GetParam().sizes));
     RecordingProgress progress;
     WithoutFlushes noFlushes;  // the keep-alives counted below are the buffers'
 
     const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress, &noFlushes);
 
     EXPECT_THAT(result.failures, IsEmpty());
-    EXPECT_EQ(result.copied, 1);
-    const std::string dest = box.Dst("huge.bin");
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExA(dest.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, size);
-    EXPECT_EQ(ReadAt(dest, 0, 4), "head");
-    EXPECT_EQ(ReadAt(dest, (1ull << 32) - 2, 4), "<4G>");
-    EXPECT_EQ(ReadAt(dest, size - 4, 8), "tail");
-    EXPECT_EQ(ReadAt(dest, 1ull << 31, 4), std::string(4, '\0'));
-    EXPECT_EQ(static_cast<std::uint64_t>(progress.keepAlives), (size + kCopyBufferSize - 1) / kCopyBufferSize);
-    // Give the space back at once.
-    DeleteFileA(dest.c_str());
-    DeleteFileA(source.c_str());
+    EXPECT_EQ(result.copied, static_cast<int>(names.size()));
+    EXPECT_EQ(result.bytesCopied, total);
+    EXPECT_EQ(static_cast<std::uint64_t>(progress.keepAlives), buffers);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::uint64_t size = GetParam().sizes[i];
+        const std::string dest = box.Dst(names[i]);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(dest.c_str(), GetFileExInfoStandard, &data)) << names[i];
+        EXPECT_EQ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, size);
+        EXPECT_EQ(ReadAt(dest, 0, 4), "head");
+        if (size > (1ull << 32)) {
+            EXPECT_EQ(ReadAt(dest, (1ull << 32) - 2, 4), "<4G>");
+        }
+        EXPECT_EQ(ReadAt(dest, size - 4, 8), "tail");
+        EXPECT_EQ(ReadAt(dest, size / 2, 4), std::string(4, '\0'));
+        // Give the space back at once.
+        DeleteFileA(dest.c_str());
+        DeleteFileA(box.Src(names[i]).c_str());
+    }
 }
+
+// Past 32 bits and not a whole buffer.
+constexpr std::uint64_t kJustOver4GiB = (4ull << 30) + 4097;
+
+INSTANTIATE_TEST_SUITE_P(CopyRunScale, CopyRunSparse,
+                         ::testing::Values(SparseRun{"OneFileJustOver4GiB", {kJustOver4GiB}},
+                                           SparseRun{"ThreeFilesTogetherJustOver4GiB",
+                                                     {2ull << 30, (2ull << 30) - 4096, 8193}}),
+                         [](const ::testing::TestParamInfo<SparseRun>& info) { return info.param.name; });
 
 }  // namespace

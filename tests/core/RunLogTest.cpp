@@ -45,7 +45,7 @@ RunRecord SampleRun() {
     record.source = "D:\\源目录";
     record.dest = "E:\\目的目录";
     record.result.copied = 120;
-    record.result.bytesCopied = 35651234;
+    record.result.bytesCopied = 4330618530;  // past 32 bits
     record.result.skipped = 3;
     record.result.directories = 2;
     record.result.failures = {"Cannot open file D:\\源目录\\locked.txt", "Stream write error"};
@@ -58,7 +58,7 @@ const char kSampleBlock[] =
     "    源目录: D:\\源目录\r\n"
     "    目的目录: E:\\目的目录\r\n"
     "[2026-12-08 08:30:12] 备份结束\r\n"
-    "    复制: 120 个文件, 35651234 字节\r\n"
+    "    复制: 120 个文件, 4330618530 字节\r\n"
     "    跳过: 3 个已存在的文件 (未选覆盖重名文件)\r\n"
     "    子目录: 2 个 (未备份)\r\n"
     "    失败: 2 个\r\n"

@@ -256,6 +256,36 @@ TEST_F(ProgramTest, PreparedSettingsFileShowsInTheControls) {
     EXPECT_TRUE(EndsWithin(10000));
 }
 
+// A slot the settings file holds is armed as the program starts: its backup
+// runs through the dialog at the set second with nobody at the controls. (No
+// memory of the program is written from outside, which qemu-user cannot
+// carry: the i686 build's real backup where 32-bit code is emulated.)
+TEST_F(ProgramTest, SlotFromTheSettingsFileRunsAtItsSecond) {
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    // Far enough ahead for the program to be up, also where a process start takes seconds.
+    const SYSTEMTIME at = LocalTimeAhead(3 + 2 * (e2e::ProcessStartMs() + 999) / 1000);
+    char time[16];
+    std::snprintf(time, sizeof time, "%02u:%02u:%02u", at.wHour, at.wMinute, at.wSecond);
+    WriteFileBytes(SettingsFile(), "[AppPara]\r\nSourceDir=" + source + "\r\nDestinationDir=" + dest +
+                                       "\r\n[DayPara]\r\nUserTime1=1\r\nDayTime1=" + time + "\r\n");
+    ASSERT_NE((Start(), main), nullptr);
+
+    const std::string log = folder + "\\Backup.log";
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(log).find("备份结束") != std::string::npos; },
+                        10000 + 3 * e2e::ProcessStartMs()))
+        << "no run";
+    SYSTEMTIME done{};
+    ::GetLocalTime(&done);
+    int late = done.wHour * 3600 + done.wMinute * 60 + done.wSecond - (at.wHour * 3600 + at.wMinute * 60 + at.wSecond);
+    if (late < -43200) late += 86400;
+    EXPECT_GE(late, 0);
+    EXPECT_LE(late, 2);
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+    EXPECT_NE(ReadFileBytes(log).find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << ReadFileBytes(log);
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(EndsWithin(10000));
+}
+
 TEST_F(ProgramTest, FirstSaveWritesTheWholeFileANewUserExpects) {
     test::RunValueGuard runValue;
     SYSTEMTIME before{};
