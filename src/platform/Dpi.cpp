@@ -1,6 +1,7 @@
 #include "platform/Dpi.h"
 
 #include "platform/Gdi.h"
+#include "platform/SystemLibrary.h"
 
 namespace zelvo::ui {
 
@@ -9,12 +10,6 @@ namespace {
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 using GetSystemMetricsForDpiFunction = int(WINAPI*)(int, UINT);
 using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-
-template <typename F>
-F User32Function(const char* name) {
-    return reinterpret_cast<F>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("user32.dll"), name)));
-}
 
 }  // namespace
 
@@ -29,7 +24,7 @@ UINT SystemDpi() {
 }
 
 UINT WindowDpi(HWND hwnd) {
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFunction>("user32.dll", "GetDpiForWindow");
     const UINT dpi = getDpiForWindow && hwnd ? getDpiForWindow(hwnd) : 0;
     return dpi ? dpi : SystemDpi();
 }
@@ -41,13 +36,14 @@ Bounds DpiScale::operator()(const Bounds& b) const {
 }
 
 int DpiScale::Metric(int index) const {
-    static const auto forDpi = User32Function<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
+    static const auto forDpi = SystemFunction<GetSystemMetricsForDpiFunction>("user32.dll", "GetSystemMetricsForDpi");
     if (forDpi) return forDpi(index, dpi_);
     return ::MulDiv(::GetSystemMetrics(index), static_cast<int>(dpi_), static_cast<int>(SystemDpi()));
 }
 
 SIZE DpiScale::Frame(SIZE client, DWORD style, bool menu, DWORD exStyle) const {
-    static const auto forDpi = User32Function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+    static const auto forDpi =
+        SystemFunction<AdjustWindowRectExForDpiFunction>("user32.dll", "AdjustWindowRectExForDpi");
     RECT r{0, 0, client.cx, client.cy};
     // Before Windows 10 the system draws every frame at the system DPI.
     if (!forDpi || !forDpi(&r, style, menu, exStyle, dpi_)) ::AdjustWindowRectEx(&r, style, menu, exStyle);

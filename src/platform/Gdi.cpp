@@ -1,5 +1,6 @@
 #include "platform/Gdi.h"
 
+#include "platform/SystemLibrary.h"
 #include "resource.h"
 
 #include <cstring>
@@ -31,8 +32,8 @@ ScopedFont CreateFormFont(UINT dpi) {
 
 ScopedFont CreateMessageFont(UINT dpi) {
     // Looked up: Windows 10's. Before it every window has the system DPI.
-    static const auto forDpi = reinterpret_cast<SystemParametersInfoForDpiFunction>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "SystemParametersInfoForDpi")));
+    static const auto forDpi =
+        SystemFunction<SystemParametersInfoForDpiFunction>("user32.dll", "SystemParametersInfoForDpi");
     if (forDpi) {
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof(metrics);

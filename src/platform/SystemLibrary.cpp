@@ -56,11 +56,10 @@ bool RedirectedToSystemAssembly(const char* fileName) {
 
 bool RestrictDllSearch() {
     ::SetDllDirectoryA("");
-    // Looked up, not imported: a Windows 7 without KB2533623 lacks it, and an
-    // import would stop the program from starting there.
+    // A Windows 7 without KB2533623 lacks it.
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    const auto setDefaultDllDirectories =
+        SystemFunction<SetDefaultDllDirectoriesFunction>("kernel32.dll", "SetDefaultDllDirectories");
     return setDefaultDllDirectories && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

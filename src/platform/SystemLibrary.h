@@ -45,4 +45,13 @@ F ExportedFunction(const ScopedModule& module, const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module.Get(), name)));
 }
 
+// An export of a known DLL that the program imports (and so has loaded), as a
+// function pointer of type F; null where this Windows lacks it. Functions of
+// later Windows versions are looked up so, not imported: an import the
+// system lacks would stop the program from starting.
+template <typename F>
+F SystemFunction(const char* dllName, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA(dllName), name)));
+}
+
 }  // namespace zelvo::ui
