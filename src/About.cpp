@@ -98,11 +98,8 @@ void TAboutBox::GiveRoom() {
     // The box's own figures, as wide again as the text has grown: also after
     // a change of DPI, whose suggested frame scales a grown box.
     const int memoRight = kMemoBounds.left + kMemoBounds.width;
-    const SIZE client{static_cast<int>(memo.right) + extra + scale(kClientWidth) - scale(memoRight),
-                      scale(kClientHeight)};
-    const SIZE outer = scale.Frame(client, static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE)), false,
-                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeToClient(SIZE{static_cast<int>(memo.right) + extra + scale(kClientWidth) - scale(memoRight),
+                      scale(kClientHeight)});
 }
 
 TAboutBox::~TAboutBox() {

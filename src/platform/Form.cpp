@@ -49,10 +49,12 @@ void Form::CreateForm(const char* className, const std::string& caption, const F
     formFont_ = MakeFont(dpi_);
     font_ = formFont_.Get();
     const DpiScale scale(dpi_);
-    const SIZE outer = layout.sizeIsClient
-                           ? scale.Frame(scale(layout.size), layout.style, layout.menu != nullptr, layout.exStyle)
-                           : scale(layout.size);
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (layout.sizeIsClient) {
+        SizeToClient(scale(layout.size));
+    } else {
+        const SIZE outer = scale(layout.size);
+        ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     CenterOnScreen(hwnd_);
     SetIcons();
 }
@@ -70,6 +72,13 @@ void Form::ChangeDpi(UINT dpi, const RECT& outer) {
     // Also when the frame kept its size: the members laid out by the form moved.
     OnResize();
     OnDpiChanged();
+}
+
+void Form::SizeToClient(SIZE client) {
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE));
+    const SIZE outer = DpiScale(dpi_).Frame(client, style, ::GetMenu(hwnd_) != nullptr, exStyle);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form::SetIcons() {

@@ -71,6 +71,9 @@ protected:
     // Lays the form out for another DPI (WM_DPICHANGED): a new font, each
     // member at its place for it, the window at `outer` (screen coordinates).
     void ChangeDpi(UINT dpi, const RECT& outer);
+    // Sizes the frame around a client area of this size (in pixels at the
+    // form's DPI), keeping its top-left corner.
+    void SizeToClient(SIZE client);
 
     virtual void FormShow() {}
     virtual void OnCommand(WORD id, WORD code, HWND control);

@@ -65,10 +65,7 @@ void InformationBox::Layout() {
     const int buttonTop = vertMargin + bodyHeight + vertSpacing;
     const int clientHeight = buttonTop + buttonHeight + vertMargin;
 
-    const SIZE outer = scale.Frame(SIZE{clientWidth, clientHeight},
-                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE)), false,
-                                   static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeToClient(SIZE{clientWidth, clientHeight});
 
     // The system's icon at the size for the DPI, not the system DPI's stretched.
     ScopedIcon icon = comctl32::LoadSystemIcon(IDI_INFORMATION, iconSize);
