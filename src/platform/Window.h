@@ -118,11 +118,10 @@ private:
 // never takes the program for hung, and that look delivers every message that
 // another thread or process sends. None of them may re-enter the run: while a
 // gate lives, such a message reaches SentDuringRun of its window instead of
-// its handler. Log-off waits for the
-// run: WM_QUERYENDSESSION is answered FALSE, with the reason shown on the
-// reason window, and a WM_ENDSESSION that ends the session all the same calls
-// sessionEnding once, inside that message, because Windows may end the
-// process as soon as the message is answered.
+// its handler. Log-off waits for the run: WM_QUERYENDSESSION is answered
+// FALSE, with the reason shown on the reason window, and a WM_ENDSESSION that
+// ends the session all the same calls sessionEnding once, inside that
+// message, because Windows may end the process as soon as it is answered.
 class RunGate {
 public:
     RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding);
