@@ -65,7 +65,7 @@ public:
 // Lets every transfer through and leaves out the flush before each rename.
 class NoFlush : public zelvo::CopyFaults {
 public:
-    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };

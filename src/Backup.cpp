@@ -46,7 +46,8 @@ void TBackupForm::Timer1Timer() {
         const ui::RunGate gate(hwnd_, kShutdownReason, [this] { SessionEnding(); });
         try {
             Outcome.result = RunCopy(SourcePath, DestPath,
-                                     [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this);
+                                     [] { return MainForm && MainForm->OverWriteCheckBox.Checked(); }, *this,
+                                     nullptr, RunTuning);
         } catch (const std::exception& e) {
             // The run itself collects the failures of its files; anything else
             // (out of memory) ends it and is reported with them, after the dialog.

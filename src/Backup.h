@@ -41,6 +41,8 @@ public:
     static constexpr DWORD kLookIntervalMs = 50;
     // Shown by Windows beside the program when log-off waits for a run.
     static constexpr const char* kShutdownReason = "正在备份文件，请等待备份完成";
+    // How every run paces its retries; tests shorten the waits.
+    static inline CopyTuning RunTuning{};
 
     // The clock times the run for its log; tests pass a scripted one.
     explicit TBackupForm(Clock clock = NowLocal);

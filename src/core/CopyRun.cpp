@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "core/FileSystem.h"
+#include "core/Retry.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +37,13 @@ public:
         if (!path.empty()) RemoveFile(path);
     }
     void Keep() { path.clear(); }
+    // A scanner may open a closed copy for a moment, and the removal must
+    // wait for it like any other step.
+    void Remove(Retries& retries) {
+        if (path.empty()) return;
+        const DWORD error = retries.Run([this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) path.clear();
+    }
 
     std::wstring path;
 };
@@ -110,6 +118,16 @@ public:
         RemoveEmptyDirectory(temporaryDir_->Path());
     }
 
+    // Removes our private folder at the end of the run, waiting for an
+    // indexer or a scanner that has it open; the destructor tries once.
+    void Finish(Retries& retries) {
+        if (!temporaryDir_) return;
+        temporaryHold_.Reset();
+        const std::wstring path = temporaryDir_->Path();
+        retries.Run([&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        temporaryDir_.reset();
+    }
+
     // The error that cut the starting listing short; ERROR_SUCCESS if none.
     // Without the whole listing every name is looked up (MayHold).
     DWORD ListingError() const { return listingError_; }
@@ -171,20 +189,30 @@ public:
     const DirPath& TemporaryDir() {
         if (!temporaryTried_) {
             temporaryTried_ = true;
-            const std::wstring name = CreateTemporaryDirectory(dir_, sourceNames_);
-            if (!name.empty()) {
-                temporaryDir_ = std::make_unique<DirPath>(dir_.Inside(name));
-                // Held for the whole run, so that the leftover sweep of another
-                // copy of the program cannot remove it between two files.
-                temporaryHold_ = HoldDirectory(temporaryDir_->Path());
+            // Held for the whole run, so that the leftover sweep of another
+            // copy of the program leaves it and everything in it alone. Such
+            // a sweep may take the folder in the moment before the hold; then
+            // another is made.
+            for (int attempt = 0; attempt < kHoldAttempts && !temporaryDir_; ++attempt) {
+                const std::wstring name = CreateTemporaryDirectory(dir_, sourceNames_);
+                if (name.empty()) break;
+                DirPath folder = dir_.Inside(name);
+                temporaryHold_ = HoldDirectory(folder.Path());
+                // A file system that will not hold a folder still has it.
+                const bool there = temporaryHold_ || ::GetFileAttributesW(folder.Path().c_str()) != INVALID_FILE_ATTRIBUTES;
+                if (there) temporaryDir_ = std::make_unique<DirPath>(std::move(folder));
             }
         }
         return temporaryDir_ ? *temporaryDir_ : dir_;
     }
 
 private:
+    static constexpr int kHoldAttempts = 3;
+
     // A folder of our name is taken for a leftover only when it holds nothing
-    // but files of our names; anything else in it is someone else's.
+    // but files of our names; anything else in it is someone else's. The
+    // folder of a live run is held, and nothing in it is touched: a copy it
+    // has written and closed may be waiting there for its rename.
     static int RemoveLeftoverFolder(const DirPath& folder) {
         std::vector<std::wstring> files;
         DirEntry entry;
@@ -194,9 +222,13 @@ private:
             files.push_back(folder.PathOf(entry.name));
         }
         if (listing.Error() != ERROR_SUCCESS) return 0;
+        // After the listing, which the claim would keep out. A live run
+        // never takes a folder that was there before it.
+        FileHandle claim = ClaimDirectory(folder.Path());
+        if (!claim) return 0;
         int removed = 0;
         for (const std::wstring& file : files) removed += RemoveFile(file) ? 1 : 0;
-        return removed + (RemoveEmptyDirectory(folder.Path()) ? 1 : 0);
+        return removed + (RemoveClaimedDirectory(claim) ? 1 : 0);
     }
 
     // Names that the file system holds equal without case always hash equal
@@ -232,12 +264,12 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyP
         for (std::uint64_t done = 0; done < size;) {
             const std::uint64_t left = size - done;
             const std::size_t chunk = left < bufferSize ? static_cast<std::size_t>(left) : bufferSize;
-            if (faults && faults->FailRead(source.Shown(), done)) {
-                throw StreamReadError(FailureLine(kStreamReadErrorText, source.Shown(), ERROR_READ_FAULT));
+            if (const DWORD refused = faults ? faults->FailRead(source.Shown(), done) : 0) {
+                throw FailureOf<StreamReadError>(kStreamReadErrorText, source.Shown(), refused);
             }
             source.ReadBuffer(buffer.get(), chunk);
             if (faults && faults->FailWrite(dest.Shown(), done)) {
-                throw StreamWriteError(FailureLine(kStreamWriteErrorText, dest.Shown(), ERROR_WRITE_FAULT));
+                throw FailureOf<StreamWriteError>(kStreamWriteErrorText, dest.Shown(), ERROR_WRITE_FAULT);
             }
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
@@ -263,16 +295,20 @@ DWORD ReplaceRefusal(const FoundEntry& existing, const std::wstring& name) {
 }
 
 FileCreateError CreateFailure(const std::string& destFile, DWORD error) {
-    return FileCreateError(FailureLine(kCannotCreateFileText, destFile, error));
+    return FailureOf<FileCreateError>(kCannotCreateFileText, destFile, error);
 }
 
 // Puts the written and closed temporary file in place of destFile.
 Outcome Place(Destination& destination, const std::wstring& name, const std::wstring& temporary,
-              bool existed, bool replaceExisting, const std::string& destFile) {
+              bool existed, bool replaceExisting, const std::string& destFile, Retries& retries) {
     const std::wstring target = destination.Dir().PathOf(name);
+    const auto rename = [&](bool replace) {
+        return [&, replace] { return MoveIntoPlace(temporary, target, replace) ? ERROR_SUCCESS : ::GetLastError(); };
+    };
     if (!existed) {
-        if (MoveIntoPlace(temporary, target, false)) return Outcome::Copied;
-        const DWORD error = ::GetLastError();
+        // Refused for a moment when a scanner has opened the closed copy.
+        const DWORD error = retries.Run(rename(false));
+        if (error == ERROR_SUCCESS) return Outcome::Copied;
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) throw CreateFailure(destFile, error);
     }
     // Looked at right before the rename, not at the start of the run: a
@@ -287,7 +323,15 @@ Outcome Place(Destination& destination, const std::wstring& name, const std::wst
         const DWORD refusal = replaceExisting ? ReplaceRefusal(existing, name) : ERROR_ACCESS_DENIED;
         if (refusal != ERROR_SUCCESS) throw CreateFailure(destFile, refusal);
     }
-    if (!MoveIntoPlace(temporary, target, existing.found)) throw CreateFailure(destFile, ::GetLastError());
+    // A reader that has the old copy open without sharing its deletion
+    // refuses the replacement while it holds it; a file that has become
+    // protected meanwhile refuses it for good.
+    const DWORD error = retries.Run(rename(existing.found), [&](DWORD refused) {
+        if (!IsMomentaryRefusal(refused)) return false;
+        const FoundEntry now = destination.Find(name);
+        return !now.found || ReplaceRefusal(now, name) == ERROR_SUCCESS;
+    });
+    if (error != ERROR_SUCCESS) throw CreateFailure(destFile, error);
     return Outcome::Copied;
 }
 
@@ -366,10 +410,15 @@ struct WrittenCopy {
     WrittenCopy(const WrittenCopy&) = delete;
     WrittenCopy& operator=(const WrittenCopy&) = delete;
     ~WrittenCopy() {
-        if (dest) open.Remove(*dest);
+        if (!dest) return;
+        open.Remove(*dest);
+        // Still open, the copy is ours alone: it goes with our handle, before
+        // a scanner that looks at every file as it is closed can hold it.
+        if (dest->IsOpen() && !temporary.path.empty()) dest->DeleteOnClose();
     }
 
     OpenCopies& open;
+    std::size_t index = 0;  // the entry's place in the listing
     std::wstring name;
     std::string destFile;
     std::uint64_t size = 0;
@@ -380,12 +429,31 @@ struct WrittenCopy {
     std::optional<FileStream> dest;
 };
 
+// Creates the temporary file of a copy, waiting while it is refused for a moment.
+FileStream CreateTemporary(Destination& destination, const WrittenCopy& copy, std::wstring& path, Retries& retries) {
+    std::optional<FileStream> stream;
+    std::string failure;
+    const DWORD error = retries.Run([&] {
+        try {
+            stream.emplace(FileStream::CreateTemporary(destination.TemporaryDir(), destination.SourceNames(),
+                                                       copy.destFile, path));
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        } catch (const FileCreateError& refused) {
+            failure = refused.what();
+            return static_cast<DWORD>(refused.Error());
+        }
+    });
+    if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
+    return std::move(*stream);
+}
+
 // Reads a source file into a temporary file of the destination, ready to be
 // flushed and put in place; null when the file there is left alone.
-std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& destination, const std::wstring& name,
-                                       bool replaceExisting, CopyProgress& progress, CopyFaults* faults,
-                                       OpenCopies& open) {
+std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& destination, std::size_t index,
+                                       const std::wstring& name, bool replaceExisting, CopyProgress& progress,
+                                       CopyFaults* faults, OpenCopies& open, Retries& retries) {
     auto copy = std::make_unique<WrittenCopy>(open);
+    copy->index = index;
     copy->name = name;
     copy->destFile = destination.Dir().ShownPathOf(name);
     copy->replaceExisting = replaceExisting;
@@ -402,13 +470,33 @@ std::unique_ptr<WrittenCopy> WriteCopy(const DirPath& sourceDir, Destination& de
             copy->existed = true;
         }
     }
-    copy->dest.emplace(FileStream::CreateTemporary(destination.TemporaryDir(), destination.SourceNames(),
-                                                   copy->destFile, copy->temporary.path));
+    copy->dest.emplace(CreateTemporary(destination, *copy, copy->temporary.path, retries));
     open.Add(*copy->dest);
     CopyContent(source, *copy->dest, copy->size, progress, faults);
     copy->flush = !faults || faults->BeforeFlush(copy->destFile) == CopyFaults::Flush::Do;
     return copy;
 }
+
+// The failures of a run in the order of the listing, whenever each was found
+// (a source in use fails only after its second chance). The destination's
+// listing comes first, a source listing that broke off last.
+class Failures {
+public:
+    static constexpr std::size_t kFirst = 0;
+    static constexpr std::size_t kLast = static_cast<std::size_t>(-1);
+
+    explicit Failures(std::vector<std::string>& lines) : lines_(lines) {}
+
+    void Add(std::size_t index, std::string line) {
+        const auto at = std::upper_bound(indexes_.begin(), indexes_.end(), index);
+        lines_.insert(lines_.begin() + (at - indexes_.begin()), std::move(line));
+        indexes_.insert(at, index);
+    }
+
+private:
+    std::vector<std::string>& lines_;
+    std::vector<std::size_t> indexes_;
+};
 
 // Holds the copy written last while its flush runs beside the next file's
 // copy, and puts it in place once the flush has ended. Without the flush the
@@ -438,18 +526,18 @@ public:
         if (held_->flush) flusher_.Begin(held_->dest->Native());
     }
 
-    // Puts the held copy in place and counts it; its failure goes to `result`.
-    void Settle(Destination& destination, CopyRunResult& result) {
+    // Puts the held copy in place and counts it; its failure goes to `failures`.
+    void Settle(Destination& destination, CopyRunResult& result, Failures& failures, Retries& retries) {
         if (!held_) return;
         const DWORD flushError = held_->flush ? flusher_.End([this] { progress_.KeepAlive(); }) : ERROR_SUCCESS;
         const std::unique_ptr<WrittenCopy> copy = std::move(held_);
         try {
             if (flushError != ERROR_SUCCESS) {
-                throw StreamWriteError(FailureLine(kStreamWriteErrorText, copy->destFile, flushError));
+                throw FailureOf<StreamWriteError>(kStreamWriteErrorText, copy->destFile, flushError);
             }
             copy->dest->Close();
             if (Place(destination, copy->name, copy->temporary.path, copy->existed, copy->replaceExisting,
-                      copy->destFile) == Outcome::Copied) {
+                      copy->destFile, retries) == Outcome::Copied) {
                 copy->temporary.Keep();
                 result.bytesCopied += copy->size;
                 ++result.copied;
@@ -457,7 +545,8 @@ public:
                 ++result.skipped;
             }
         } catch (const Failure& failure) {
-            result.failures.emplace_back(failure.what());
+            failures.Add(copy->index, failure.what());
+            if (!copy->dest->IsOpen()) copy->temporary.Remove(retries);
         }
     }
 
@@ -467,10 +556,138 @@ private:
     std::unique_ptr<WrittenCopy> held_;
 };
 
+// Waits `ms` in steps of kFlushWaitStepMs, keeping the receiver alive.
+void WaitKeepingAlive(CopyProgress& progress, DWORD ms) {
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        progress.KeepAlive();
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(kFlushWaitStepMs, end - now)));
+    }
+}
+
+// A source that another program had open when the run came to it.
+struct SetAside {
+    std::size_t index;
+    std::wstring name;
+    std::string failure;  // what its last try gave
+    ULONGLONG triedAt;
+};
+
+// The copy pass of one run and the second chance of the sources in use.
+class CopyPass {
+public:
+    CopyPass(const DirPath& source, Destination& destination, const OverwriteSwitch& overwrite,
+             CopyProgress& progress, CopyFaults* faults, const CopyTuning& tuning, CopyRunResult& result,
+             OpenCopies& open)
+        : source_(source),
+          destination_(destination),
+          overwrite_(overwrite),
+          progress_(progress),
+          faults_(faults),
+          result_(result),
+          open_(open),
+          failures_(result.failures),
+          retries_(tuning.retries, [&progress](DWORD ms) { WaitKeepingAlive(progress, ms); }),
+          flushBehind_(progress) {}
+
+    Failures& FailureList() { return failures_; }
+
+    // One entry of the listing, stepped already.
+    void Entry(std::size_t index, const DirEntry& entry) {
+        if (entry.IsDirectory()) {
+            ++result_.directories;
+            return;
+        }
+        Copy(index, entry.name);
+    }
+
+    // Tries the sources that were in use again, about once every
+    // secondChanceEveryMs until secondChanceMs have passed; what is still
+    // refused then is reported as it was refused.
+    void SecondChance() {
+        const RetryTiming& timing = retries_.Timing();
+        const ULONGLONG deadline = ::GetTickCount64() + timing.secondChanceMs;
+        while (!setAside_.empty()) {
+            ULONGLONG next = deadline;
+            for (const SetAside& file : setAside_) next = std::min(next, file.triedAt + timing.secondChanceEveryMs);
+            const ULONGLONG now = ::GetTickCount64();
+            if (next > now) WaitKeepingAlive(progress_, static_cast<DWORD>(next - now));
+            const bool last = ::GetTickCount64() >= deadline;
+            std::vector<SetAside> waiting = std::move(setAside_);
+            setAside_.clear();
+            for (SetAside& file : waiting) {
+                if (last || file.triedAt + timing.secondChanceEveryMs <= ::GetTickCount64()) {
+                    progress_.SetCaption(kCaptionPrefix + source_.ShownPathOf(file.name));
+                    Copy(file.index, file.name);
+                } else {
+                    setAside_.push_back(std::move(file));
+                }
+            }
+            if (last) break;
+        }
+        flushBehind_.Settle(destination_, result_, failures_, retries_);
+        for (SetAside& file : setAside_) failures_.Add(file.index, std::move(file.failure));
+        setAside_.clear();
+    }
+
+    // Puts the last copy in place.
+    void Settle() { flushBehind_.Settle(destination_, result_, failures_, retries_); }
+    void RemoveTemporaryFolder() { destination_.Finish(retries_); }
+
+private:
+    // One try at a file.
+    void Copy(std::size_t index, const std::wstring& name) {
+        const bool replaceExisting = overwrite_();
+        if (!replaceExisting && destination_.HoldsFile(name)) {
+            ++result_.skipped;
+            return;
+        }
+        std::unique_ptr<WrittenCopy> written;
+        try {
+            written =
+                WriteCopy(source_, destination_, index, name, replaceExisting, progress_, faults_, open_, retries_);
+        } catch (const Failure& failure) {
+            flushBehind_.Settle(destination_, result_, failures_, retries_);
+            // Read or opened by another program right now (a scanner, an
+            // indexer, a sync client): most such holds last a moment.
+            const bool inUse = IsInUse(failure.Error()) && (dynamic_cast<const FileOpenError*>(&failure) ||
+                                                            dynamic_cast<const StreamReadError*>(&failure));
+            if (inUse) {
+                SetAside file{index, name, failure.what(), ::GetTickCount64()};
+                setAside_.push_back(std::move(file));
+            } else {
+                failures_.Add(index, failure.what());
+            }
+            return;
+        }
+        flushBehind_.Settle(destination_, result_, failures_, retries_);
+        if (written) {
+            flushBehind_.Hold(std::move(written));
+        } else {
+            ++result_.skipped;
+        }
+    }
+
+    const DirPath& source_;
+    Destination& destination_;
+    const OverwriteSwitch& overwrite_;
+    CopyProgress& progress_;
+    CopyFaults* faults_;
+    CopyRunResult& result_;
+    OpenCopies& open_;
+    Failures failures_;
+    Retries retries_;
+    FlushBehind flushBehind_;
+    std::vector<SetAside> setAside_;
+};
+
 }  // namespace
 
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
-                      const OverwriteSwitch& overwrite, CopyProgress& progress, CopyFaults* faults) {
+                      const OverwriteSwitch& overwrite, CopyProgress& progress, CopyFaults* faults,
+                      const CopyTuning& tuning) {
     CopyRunResult result;
     if (!IsUsableDirectoryPath(destPath)) {
         result.refused = true;
@@ -481,9 +698,6 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
     progress.Track(open);
     const DirPath source(sourcePath);
     Destination destination(destPath, faults);
-    if (destination.ListingError() != ERROR_SUCCESS) {
-        result.failures.push_back(ListingFailureText(destPath, destination.ListingError()));
-    }
     DirEntry entry;
     int count = 0;
     std::vector<std::wstring> temporaryLookAlikes;
@@ -505,46 +719,30 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
 
     DWORD listingError = ERROR_SUCCESS;
     try {
-        FlushBehind flushBehind(progress);
+        CopyPass pass(source, destination, overwrite, progress, faults, tuning, result, open);
+        if (destination.ListingError() != ERROR_SUCCESS) {
+            pass.FailureList().Add(Failures::kFirst, ListingFailureText(destPath, destination.ListingError()));
+        }
         DirListing listing(source, FaultsOf(faults, sourcePath));
-        while (listing.Next(entry)) {
+        for (std::size_t index = Failures::kFirst + 1; listing.Next(entry); ++index) {
             progress.SetCaption(kCaptionPrefix + source.ShownPathOf(entry.name));
             progress.StepIt();
-            if (entry.IsDirectory()) {
-                ++result.directories;
-                continue;
-            }
-            const bool replaceExisting = overwrite();
-            if (!replaceExisting && destination.HoldsFile(entry.name)) {
-                ++result.skipped;
-                continue;
-            }
-            std::unique_ptr<WrittenCopy> written;
-            try {
-                written = WriteCopy(source, destination, entry.name, replaceExisting, progress, faults, open);
-            } catch (const Failure& failure) {
-                flushBehind.Settle(destination, result);
-                result.failures.emplace_back(failure.what());
-                continue;
-            }
-            flushBehind.Settle(destination, result);
-            if (written) {
-                flushBehind.Hold(std::move(written));
-            } else {
-                ++result.skipped;
-            }
+            pass.Entry(index, entry);
         }
-        flushBehind.Settle(destination, result);
         listingError = listing.Error();
+        pass.SecondChance();
+        // What was copied stays; the rest of the source was never seen.
+        if (listingError != ERROR_SUCCESS) {
+            pass.FailureList().Add(Failures::kLast, ListingFailureText(sourcePath, listingError));
+        }
+        pass.Settle();
+        progress.SetPosition(kProgressMax);
+        pass.RemoveTemporaryFolder();
     } catch (const RunCutOff&) {
         // The temporary files, the one being written and the one held for its
         // flush, have gone with the unwinding; the rest is not reached.
         result.cutOff = true;
-        return result;
     }
-    // What was copied stays; the rest of the source was never seen.
-    if (listingError != ERROR_SUCCESS) result.failures.push_back(ListingFailureText(sourcePath, listingError));
-    progress.SetPosition(kProgressMax);
     return result;
 }
 

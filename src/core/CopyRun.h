@@ -4,6 +4,7 @@
 
 #include "core/FileSystem.h"
 #include "core/Paths.h"
+#include "core/Retry.h"
 
 #include <cstdint>
 #include <exception>
@@ -65,7 +66,7 @@ public:
 
 struct CopyRunResult {
     // One line per entry that failed, in listing order, and one per listing
-    // that failed (the destination's first, the source's where it broke off):
+    // that failed (the destination's first, the source's last):
     // the failure text ("Cannot open file", "Cannot create file", "Stream read
     // error", "Stream write error", "Cannot list directory"), the path, and
     // the platform's reason in brackets (FailureLine); "File changed while it
@@ -96,16 +97,23 @@ struct CopyRunResult {
 // Reads the overwrite switch at each file.
 using OverwriteSwitch = std::function<bool()>;
 
+// How a run paces itself; tests shorten the waits.
+struct CopyTuning {
+    RetryTiming retries;
+};
+
 // Lets a test make a copy fail part-way: asked before each buffer is read or
-// written, at the byte offset about to be transferred; true makes that read or
-// write fail as a failing ReadFile/WriteFile would, with ERROR_READ_FAULT or
-// ERROR_WRITE_FAULT as its reason. Files are named as the run shows them.
+// written, at the byte offset about to be transferred. A nonzero error from
+// FailRead makes that read fail with it as a failing ReadFile would (a range
+// that another program has locked gives ERROR_LOCK_VIOLATION); true from
+// FailWrite makes the write fail with ERROR_WRITE_FAULT. Files are named as
+// the run shows them.
 class CopyFaults {
 public:
     enum class Flush { Do, Skip };
 
     virtual ~CopyFaults() = default;
-    virtual bool FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
+    virtual std::uint32_t FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
     virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
     // Asked just before each new copy is flushed to disk: Skip leaves the
     // flush out (the benchmark measures its cost that way).
@@ -138,16 +146,23 @@ extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_
 // rename, so it holds for files that turn up during the run too. Failures are
 // skipped and collected; the run goes on with the next entry.
 //
+// Other programs open the user's files for a moment all day long (scanners,
+// indexers, sync clients). A step on the destination that such an opener
+// refuses (creating a temporary file, the rename, removing a temporary file or
+// folder) is tried again for a while, and a source that is in use is set
+// aside and tried again once the other entries are done (RetryTiming); the
+// receiver's KeepAlive is called throughout those waits.
+//
 // Before the first copy the run removes what a run that was killed left in
 // destPath: folders of our name (IsTemporaryName) that hold nothing but files
 // of our names, or nothing at all. A file at the top of destPath is never
 // removed, whatever its name: it may be a backup of a file of the user's. A
 // folder that cannot be removed, holds any other name, or has a name that the
 // source holds too, is left alone; so is everything when the source could not
-// be listed whole. The run keeps its own folder open so that another copy of
-// the program cannot remove it meanwhile.
+// be listed whole. The run holds its own folder open, so that the sweep of
+// another copy of the program touches neither it nor anything in it.
 CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath,
                       const OverwriteSwitch& overwrite, CopyProgress& progress,
-                      CopyFaults* faults = nullptr);
+                      CopyFaults* faults = nullptr, const CopyTuning& tuning = CopyTuning());
 
 }  // namespace zelvo

@@ -2,6 +2,7 @@
 // uniform error box shows. Texts are GBK byte strings.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -9,7 +10,12 @@ namespace zelvo {
 
 class Failure : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // error: the platform's error code behind the failure, 0 where none.
+    explicit Failure(const std::string& text, std::uint32_t error = 0) : std::runtime_error(text), error_(error) {}
+    std::uint32_t Error() const noexcept { return error_; }
+
+private:
+    std::uint32_t error_;
 };
 
 // "'%s' is not a valid date and time"

@@ -7,6 +7,7 @@
 namespace zelvo {
 
 BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
+BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags) = ::MoveFileExW;
 
 namespace {
 
@@ -184,7 +185,7 @@ bool MoveIntoPlace(const std::wstring& from, const std::wstring& to, bool replac
     // No MOVEFILE_COPY_ALLOWED: across volumes the move must fail rather than
     // turn into a copy that could leave half a file behind.
     const DWORD flags = replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
-    return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
+    return MoveFileExCall(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting) {
@@ -231,6 +232,22 @@ FileHandle HoldDirectory(const std::wstring& path) {
                                FILE_FLAG_BACKUP_SEMANTICS));
 }
 
+FileHandle ClaimDirectory(const std::wstring& path) {
+    // DELETE is refused while another handle that does not share deletion
+    // is open, such as a live run's hold.
+    return FileHandle(OpenFile(path, DELETE | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS));
+}
+
+bool RemoveClaimedDirectory(FileHandle& claim) {
+    // Through the claim itself: RemoveDirectory would open the directory
+    // again, and the claim shares no deletion, not even with us.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool marked =
+        ::SetFileInformationByHandle(claim.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+    return claim.Close() && marked;
+}
+
 bool FlushFile(const std::wstring& path) {
     FileHandle file(OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     return file && FlushFileBuffersCall(file.Get()) && file.Close();
@@ -241,14 +258,14 @@ bool RemoveEmptyDirectory(const std::wstring& path) { return ::RemoveDirectoryW(
 FileStream FileStream::OpenRead(const std::wstring& path, const std::string& shown) {
     FileHandle handle(OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!handle) throw FileOpenError(FailureLine(kCannotOpenFileText, shown, ::GetLastError()));
+    if (!handle) throw FailureOf<FileOpenError>(kCannotOpenFileText, shown, ::GetLastError());
     return FileStream(std::move(handle), shown);
 }
 
 FileStream FileStream::Create(const std::wstring& path, const std::string& shown) {
     // No sharing: the copy must be the only opener of what it writes.
     FileHandle handle(OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!handle) throw FileCreateError(FailureLine(kCannotCreateFileText, shown, ::GetLastError()));
+    if (!handle) throw FailureOf<FileCreateError>(kCannotCreateFileText, shown, ::GetLastError());
     return FileStream(std::move(handle), shown);
 }
 
@@ -264,7 +281,7 @@ FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std
     if (name.empty()) {
         const DWORD error = ::GetLastError();
         path.clear();
-        throw FileCreateError(FailureLine(kCannotCreateFileText, reportAs, error));
+        throw FailureOf<FileCreateError>(kCannotCreateFileText, reportAs, error);
     }
     path = dir.PathOf(name);
     return FileStream(std::move(handle), reportAs);
@@ -273,7 +290,7 @@ FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std
 std::uint64_t FileStream::Size() const {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(handle_.Get(), &size)) {
-        throw StreamReadError(FailureLine(kStreamReadErrorText, shown_, ::GetLastError()));
+        throw FailureOf<StreamReadError>(kStreamReadErrorText, shown_, ::GetLastError());
     }
     return static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -283,7 +300,7 @@ void FileStream::ReadBuffer(void* buffer, std::size_t count) {
     while (count > 0) {
         DWORD done = 0;
         if (!::ReadFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
-            throw StreamReadError(FailureLine(kStreamReadErrorText, shown_, ::GetLastError()));
+            throw FailureOf<StreamReadError>(kStreamReadErrorText, shown_, ::GetLastError());
         }
         if (done == 0) throw FileChangedError(FormatMessageText(kFileChangedText, shown_));
         bytes += done;
@@ -296,10 +313,10 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
     while (count > 0) {
         DWORD done = 0;
         if (!::WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
-            throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ::GetLastError()));
+            throw FailureOf<StreamWriteError>(kStreamWriteErrorText, shown_, ::GetLastError());
         }
         // Written nothing and said nothing: the device took no more.
-        if (done == 0) throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ERROR_WRITE_FAULT));
+        if (done == 0) throw FailureOf<StreamWriteError>(kStreamWriteErrorText, shown_, ERROR_WRITE_FAULT);
         bytes += done;
         count -= done;
     }
@@ -311,7 +328,7 @@ bool FileStream::DeleteOnClose() noexcept {
 }
 
 void FileStream::Close() {
-    if (!handle_.Close()) throw StreamWriteError(FailureLine(kStreamWriteErrorText, shown_, ::GetLastError()));
+    if (!handle_.Close()) throw FailureOf<StreamWriteError>(kStreamWriteErrorText, shown_, ::GetLastError());
 }
 
 }  // namespace zelvo

@@ -2,6 +2,7 @@
 // The copy run reaches files through the wide calls (see core/Paths.h).
 #pragma once
 
+#include "core/Failure.h"
 #include "core/Handles.h"
 #include "core/Paths.h"
 
@@ -55,9 +56,20 @@ std::string SystemErrorText(DWORD error);
 // "Stream write error D:\备份\a2.bin (磁盘空间不足。)".
 std::string FailureLine(const char* text, const std::string& path, DWORD error);
 
+// That line as a failure of type F, which keeps the error code.
+template <typename F>
+F FailureOf(const char* text, const std::string& path, DWORD error) {
+    return F(FailureLine(text, path, error), error);
+}
+
 // The platform's FlushFileBuffers, through which every flush of the file
 // services is made, so that a test can watch the flushes really made.
 extern BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file);
+
+// The platform's MoveFileExW, through which every rename of the wide
+// MoveIntoPlace is made, so that a test can refuse renames as another
+// program's open handle would.
+extern BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags);
 
 struct DirEntry {
     std::wstring name;
@@ -141,6 +153,16 @@ bool IsTemporaryNameInAnyCase(const std::wstring& name);
 // it); an invalid handle when it cannot be opened.
 FileHandle HoldDirectory(const std::wstring& path);
 
+// Opens a directory for its own removal, only when no other opener holds it
+// as HoldDirectory does (another running copy of the program): an invalid
+// handle then. While the claim is held no other opener can remove, rename or
+// hold the directory.
+FileHandle ClaimDirectory(const std::wstring& path);
+
+// Removes the empty directory behind a ClaimDirectory handle and closes the
+// handle; false when the platform refuses.
+bool RemoveClaimedDirectory(FileHandle& claim);
+
 // Writes what the platform still caches of an existing, closed file to disk;
 // false when the file cannot be opened for writing or the flush fails.
 bool FlushFile(const std::wstring& path);
@@ -186,6 +208,7 @@ public:
     // process is killed first; needs DELETE access (CreateTemporary has it).
     // False when the platform refuses.
     bool DeleteOnClose() noexcept;
+    bool IsOpen() const noexcept { return handle_.Valid(); }
     // Closes now; fails with StreamWriteError when the close reports an error.
     void Close();
 

@@ -8,8 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 using namespace zelvo;
@@ -20,25 +22,101 @@ using zelvo::test::ExclusiveLock;
 
 namespace {
 
-TEST(CopyRunFailures, SourceHeldOpenWithoutSharingIsReportedAndSkipped) {
-    Sandbox box;
-    ASSERT_TRUE(WriteFileBytes(box.Src("busy.txt"), "busy"));
-    ASSERT_TRUE(WriteFileBytes(box.Src("free.txt"), "free"));
-    ASSERT_TRUE(WriteFileBytes(box.Dst("busy.txt"), "previous backup"));
-    const ExclusiveLock holder(box.Src("busy.txt"));
-    ASSERT_TRUE(holder.Held());
-    RecordingProgress progress;
+// Another program's hold on a source, released after a while or never: the
+// whole file opened without sharing, or (through FailRead, as Wine does not
+// enforce byte-range locks on reads) a range past the first buffer locked, so
+// that the copy is refused part-way through the read.
+class SourceHold : public WithoutFlushes {
+public:
+    SourceHold(const std::string& file, bool range, DWORD releaseAfterMs)
+        : file_(file), range_(range), until_(releaseAfterMs ? GetTickCount64() + releaseAfterMs : ~0ull) {
+        if (range) return;
+        handle_ = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (releaseAfterMs > 0) {
+            release_ = std::thread([this, releaseAfterMs] {
+                Sleep(releaseAfterMs);
+                CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE));
+            });
+        }
+    }
+    ~SourceHold() override {
+        if (release_.joinable()) release_.join();
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    SourceHold(const SourceHold&) = delete;
+    SourceHold& operator=(const SourceHold&) = delete;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    bool Held() const { return range_ || handle_ != INVALID_HANDLE_VALUE; }
+    std::uint32_t FailRead(const std::string& file, std::uint64_t offset) override {
+        const bool locked = range_ && file == file_ && offset >= kCopyBufferSize && GetTickCount64() < until_;
+        return locked ? ERROR_LOCK_VIOLATION : 0;
+    }
 
-    // Which file, and why: the platform's own words.
-    EXPECT_THAT(result.failures, ElementsAre(Line("Cannot open file", box.Src("busy.txt"), ERROR_SHARING_VIOLATION)));
-    EXPECT_EQ(result.copied, 1);
-    EXPECT_THAT(progress.positions, ElementsAre(5000, 10000));
-    EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
-    EXPECT_EQ(ReadFileBytes(box.Dst("busy.txt")), "previous backup");
-    EXPECT_EQ(ReadFileBytes(box.Dst("free.txt")), "free");
-    EXPECT_THAT(Names(box.Dst()), ElementsAre("busy.txt", "free.txt"));
+private:
+    std::string file_;
+    bool range_;
+    ULONGLONG until_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::thread release_;
+};
+
+// A source that another program has in use is tried again after the other
+// files, about every secondChanceEveryMs; it is reported only when it is
+// still refused secondChanceMs after the other files, as it was refused.
+TEST(CopyRunInUse, ASourceInUseGetsASecondChanceAndFailsOnlyWhenStillRefused) {
+    struct Row {
+        const char* hold;
+        bool range;
+        DWORD releaseAfterMs;  // 0: held for the whole run
+        const char* text;      // the failure when held for good
+        DWORD reason;
+    };
+    const Row rows[] = {
+        {"opened for a moment", false, 250, nullptr, 0},
+        {"opened for the whole run", false, 0, "Cannot open file", ERROR_SHARING_VIOLATION},
+        {"a range locked for a moment", true, 250, nullptr, 0},
+        {"a range locked for the whole run", true, 0, "Stream read error", ERROR_LOCK_VIOLATION},
+    };
+    const CopyTuning tuning = ShortWaits();
+    for (const Row& row : rows) {
+        Sandbox box;
+        const std::string content = Pattern(2 * kCopyBufferSize, 3);
+        ASSERT_TRUE(WriteFileBytes(box.Src("busy.txt"), content));
+        ASSERT_TRUE(WriteFileBytes(box.Src("free.txt"), "free"));
+        ASSERT_TRUE(WriteFileBytes(box.Dst("busy.txt"), "previous backup"));
+        RecordingProgress progress;
+        const ULONGLONG began = GetTickCount64();
+        CopyRunResult result;
+        {
+            SourceHold hold(box.Src("busy.txt"), row.range, row.releaseAfterMs);
+            ASSERT_TRUE(hold.Held()) << row.hold;
+            result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &hold, tuning);
+        }
+        const ULONGLONG took = GetTickCount64() - began;
+
+        // Each file steps the bar once and is counted once; every try shows its name.
+        EXPECT_THAT(progress.positions, ElementsAre(5000, 10000)) << row.hold;
+        EXPECT_THAT(progress.finalPositions, ElementsAre(10000)) << row.hold;
+        const auto tries = std::count(progress.captions.begin(), progress.captions.end(), " 备份 " + box.Src("busy.txt"));
+        EXPECT_GE(tries, 2) << row.hold;
+        EXPECT_LE(tries, 2 + static_cast<long>(tuning.retries.secondChanceMs / tuning.retries.secondChanceEveryMs))
+            << row.hold;
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("busy.txt", "free.txt")) << row.hold;
+        EXPECT_EQ(ReadFileBytes(box.Dst("free.txt")), "free");
+        if (row.text) {
+            EXPECT_EQ(result.copied, 1) << row.hold;
+            EXPECT_THAT(result.failures, ElementsAre(Line(row.text, box.Src("busy.txt"), row.reason))) << row.hold;
+            EXPECT_EQ(ReadFileBytes(box.Dst("busy.txt")), "previous backup") << row.hold;
+            EXPECT_GE(took, tuning.retries.secondChanceMs) << row.hold;
+            EXPECT_LT(took, tuning.retries.secondChanceMs + 1000) << row.hold;
+        } else {
+            EXPECT_EQ(result.copied, 2) << row.hold;
+            EXPECT_THAT(result.failures, IsEmpty()) << row.hold;
+            EXPECT_TRUE(ReadFileBytes(box.Dst("busy.txt")) == content) << row.hold;
+            EXPECT_LT(took, tuning.retries.secondChanceMs) << row.hold;
+        }
+        EXPECT_LE(progress.longestKeepAliveGap, 2u * kFlushWaitStepMs) << row.hold;
+    }
 }
 
 // Names that the ANSI code page holds not at all, or only as a look-alike
@@ -151,7 +229,7 @@ class BreakingListing : public CopyFaults, public RecordingProgress {
 public:
     BreakingListing(std::string dir, std::size_t after, bool counting, bool copying)
         : dir_(std::move(dir)), after_(after), counting_(counting), copying_(copying) {}
-    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     std::uint32_t ListingError(const std::string& dir, std::size_t listed) override {
         const bool pass = steps.empty() ? counting_ : copying_;
@@ -283,7 +361,7 @@ TEST(CopyRunFailures, DestinationHeldOpenElsewhereKeepsItsContent) {
     RecordingProgress progress;
 
     // The content is written, but the rename that would put it in place fails.
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, nullptr, ShortWaits());
     holder.Release();
 
     EXPECT_THAT(result.failures, ElementsAre(Line("Cannot create file", box.Dst("a.txt"), ERROR_ACCESS_DENIED)));
@@ -318,9 +396,9 @@ TEST(CopyRunFailures, MissingDestinationThatCannotBeCreatedFailsEachFile) {
 class FailAt : public WithoutFlushes {
 public:
     FailAt(bool read, std::string file, std::uint64_t offset) : read_(read), file_(std::move(file)), offset_(offset) {}
-    bool FailRead(const std::string& file, std::uint64_t offset) override {
+    std::uint32_t FailRead(const std::string& file, std::uint64_t offset) override {
         ++reads;
-        return read_ && file == file_ && offset == offset_;
+        return read_ && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
     }
     bool FailWrite(const std::string& file, std::uint64_t offset) override {
         return !read_ && file == file_ && offset == offset_;
@@ -386,8 +464,8 @@ INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay, ::testing::Values(true, fa
 class ChangeFromOutside : public CopyFaults {
 public:
     explicit ChangeFromOutside(std::string command) : command_(std::move(command)) {}
-    bool FailRead(const std::string& sourceFile, std::uint64_t offset) override {
-        if (offset != kCopyBufferSize) return false;
+    std::uint32_t FailRead(const std::string& sourceFile, std::uint64_t offset) override {
+        if (offset != kCopyBufferSize) return 0;
         WIN32_FILE_ATTRIBUTE_DATA before{}, now{};
         GetFileAttributesExA(sourceFile.c_str(), GetFileExInfoStandard, &before);
         STARTUPINFOA startup{};
@@ -396,13 +474,13 @@ public:
         std::string line = "/bin/sh -c \"" + command_ + "\"";
         started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                  &process) != FALSE;
-        if (!started) return false;
+        if (!started) return 0;
         // Wine gives no handle to wait on for a Unix process: watch the size.
         changed = WaitFor([&] {
             GetFileAttributesExA(sourceFile.c_str(), GetFileExInfoStandard, &now);
             return now.nFileSizeLow != before.nFileSizeLow;
         });
-        return false;
+        return 0;
     }
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     bool started = false;
@@ -539,6 +617,128 @@ TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
     EXPECT_EQ(never.reads, 3);
     EXPECT_EQ(progress.keepAlives, 3);
     EXPECT_EQ(ReadFileBytes(box.Dst("f")), content);
+}
+
+// Refuses the renames that put copies in place, as another program's open
+// handle does: `times` times (-1: for good) with `error`. It may also play a
+// scanner that opens the closed copy for scanMs at the first refusal, or turn
+// the old copy read-only there.
+class RefusedRenames {
+public:
+    struct Plan {
+        int times;
+        DWORD error;
+        DWORD scanMs;
+        bool protect;
+    };
+    explicit RefusedRenames(Plan plan) : previous_(std::exchange(MoveFileExCall, &Move)) {
+        plan_ = plan;
+        attempts = 0;
+    }
+    ~RefusedRenames() {
+        MoveFileExCall = previous_;
+        if (scanner_.joinable()) scanner_.join();
+    }
+    RefusedRenames(const RefusedRenames&) = delete;
+    RefusedRenames& operator=(const RefusedRenames&) = delete;
+
+    static inline int attempts = 0;
+
+private:
+    static BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
+        if (plan_.times >= 0 && attempts++ >= plan_.times) return MoveFileExW(from, to, flags);
+        if (plan_.times < 0) ++attempts;
+        if (plan_.scanMs && !scanner_.joinable()) {
+            const HANDLE scan = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            scanner_ = std::thread([scan] {
+                Sleep(plan_.scanMs);
+                CloseHandle(scan);
+            });
+        }
+        if (plan_.protect) SetFileAttributesW(to, FILE_ATTRIBUTE_READONLY);
+        SetLastError(plan_.error);
+        return FALSE;
+    }
+    static inline Plan plan_{};
+    static inline std::thread scanner_;
+    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, DWORD);
+};
+
+// The rename into place, refused by another program: tried again while the
+// refusal lasts, for about stepLimitMs at most, with the receiver kept alive.
+TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
+    struct Row {
+        const char* what;
+        RefusedRenames::Plan plan;
+        int files;
+        bool existing;      // an old copy of each file is there (overwrite on)
+        int placed;         // copies put in place
+        DWORD reason;       // of each failure
+        int attempts;       // renames tried in all (0: not counted)
+        DWORD longestMs;    // the run took at most this long
+        bool shortWaits;    // the test's waits, else the run's own
+        int cutOffAt;       // the receiver ends the run at this KeepAlive (0: never)
+    };
+    const Row rows[] = {
+        {"a new copy refused three times", {3, ERROR_SHARING_VIOLATION, 0, false}, 1, false, 1, 0, 4, 400, true, 0},
+        {"a replacement refused three times", {3, ERROR_ACCESS_DENIED, 0, false}, 1, true, 1, 0, 4, 400, true, 0},
+        {"a replacement refused for good", {-1, ERROR_SHARING_VIOLATION, 0, false}, 1, true, 0,
+         ERROR_SHARING_VIOLATION, 0, 6500, false, 0},
+        {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, 0, true}, 1, true, 0, ERROR_ACCESS_DENIED, 1, 300,
+         true, 0},
+        {"a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, 700, false}, 1, false, 0,
+         ERROR_SHARING_VIOLATION, 0, 1500, true, 0},
+        {"every replacement refused for good", {-1, ERROR_ACCESS_DENIED, 0, false}, 10, true, 0, ERROR_ACCESS_DENIED,
+         0, 3000, true, 0},
+        {"the session ends in the wait", {-1, ERROR_SHARING_VIOLATION, 0, false}, 1, true, 0, 0, 0, 400, true, 4},
+    };
+    for (const Row& row : rows) {
+        Sandbox box;
+        for (int i = 0; i < row.files; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            ASSERT_TRUE(WriteFileBytes(box.Src(name), "new " + name));
+            if (row.existing) {
+                ASSERT_TRUE(WriteFileBytes(box.Dst(name), "old " + name));
+            }
+        }
+        CutOffAt progress(CutOffAt::Call::KeepAlive, row.cutOffAt);
+        WithoutFlushes noFlushes;
+        const ULONGLONG began = GetTickCount64();
+        CopyRunResult result;
+        {
+            const RefusedRenames refused(row.plan);
+            result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &noFlushes,
+                             row.shortWaits ? ShortWaits() : CopyTuning());
+            if (row.attempts) {
+                EXPECT_EQ(RefusedRenames::attempts, row.attempts) << row.what;
+            }
+        }
+        const ULONGLONG took = GetTickCount64() - began;
+
+        EXPECT_EQ(result.cutOff, row.cutOffAt != 0) << row.what;
+        EXPECT_EQ(result.copied, row.placed) << row.what;
+        const int failed = row.cutOffAt ? 0 : row.files - row.placed;
+        EXPECT_EQ(result.failures.size(), static_cast<std::size_t>(failed)) << row.what;
+        for (int i = 0; i < failed && i < static_cast<int>(result.failures.size()); ++i) {
+            EXPECT_EQ(result.failures[i], Line("Cannot create file", box.Dst("f" + std::to_string(i) + ".txt"),
+                                               row.reason))
+                << row.what;
+        }
+        std::vector<std::string> names;
+        for (int i = 0; i < row.files; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".txt";
+            if (!row.existing && i >= row.placed) continue;
+            names.push_back(name);
+            EXPECT_EQ(ReadFileBytes(box.Dst(name)), (i < row.placed ? "new " : "old ") + name) << row.what;
+        }
+        // No temporary file or folder is left, however the rename ended.
+        EXPECT_EQ(Names(box.Dst()), names) << row.what;
+        EXPECT_LE(took, row.longestMs) << row.what;
+        if (!row.shortWaits) {
+            EXPECT_GE(took, CopyTuning().retries.stepLimitMs) << row.what;
+        }
+        EXPECT_LE(progress.longestKeepAliveGap, 2u * kFlushWaitStepMs) << row.what;
+    }
 }
 
 }  // namespace

@@ -108,7 +108,9 @@ TEST(LeftoverSweep, FilesInUseAreLeftAndTheRunGoesOn) {
 
 // Stands for a second copy of the program: when the first run has put its
 // last copy in place (its folder is empty then, and it is removed only once
-// the run returns), it runs a whole backup of its own into the same destination.
+// the bar is full), it runs a whole backup of its own into the same
+// destination, while a copy that the first run has written and closed waits
+// in the first run's folder for its rename.
 class SecondRunAtTheEnd : public RecordingProgress {
 public:
     explicit SecondRunAtTheEnd(const Sandbox& box) : box_(box) {}
@@ -118,11 +120,17 @@ public:
             if (IsTemporaryName(name)) liveFolders.push_back(name);
         }
         for (const auto& folder : liveFolders) emptyFolders += Names(box_.Dst() + "\\" + folder).empty() ? 1 : 0;
+        if (liveFolders.size() != 1) return;  // the test fails on it
+        const std::string waiting = box_.Dst() + "\\" + liveFolders[0] + "\\~zlv0000abcd.tmp";
+        ASSERT_TRUE(WriteFileBytes(waiting, "written and closed"));
         RecordingProgress quiet;
         second = RunCopy(box_.Root() + "\\other", box_.Dst(), Overwrite(false), quiet);
+        waitingCopyKept = ReadFileBytes(waiting) == "written and closed";
+        DeleteFileA(waiting.c_str());
     }
     std::vector<std::string> liveFolders;
     int emptyFolders = 0;
+    bool waitingCopyKept = false;
     CopyRunResult second;
 
 private:
@@ -139,9 +147,10 @@ TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
 
     const CopyRunResult first = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
 
-    // Nothing but the hold kept the empty folder from the other run's sweep.
+    // Nothing but the hold kept the folder and the copy in it from the other run's sweep.
     ASSERT_EQ(progress.liveFolders.size(), 1u);
     EXPECT_EQ(progress.emptyFolders, 1);
+    EXPECT_TRUE(progress.waitingCopyKept);
     EXPECT_EQ(progress.second.leftoversRemoved, 0);
     EXPECT_EQ(progress.second.copied, 1);
     EXPECT_THAT(first.failures, IsEmpty());

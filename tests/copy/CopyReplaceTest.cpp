@@ -25,7 +25,7 @@ namespace {
 // destination file appear while its copy is being written.
 class FlushWatch : public CopyFaults {
 public:
-    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
     bool FailWrite(const std::string& destFile, std::uint64_t offset) override {
         if (offset == 0 && destFile == appearAt) {
             WriteFileBytes(destFile, "appeared meanwhile");
@@ -291,7 +291,7 @@ TEST(CopyRunTotals, BytesCountOnlyCopiesPutInPlace) {
     ASSERT_TRUE(holder.Held());
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress, nullptr, ShortWaits());
 
     EXPECT_EQ(result.copied, 3);
     EXPECT_EQ(result.skipped, 1);

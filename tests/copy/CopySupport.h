@@ -95,7 +95,12 @@ public:
         position = value;
         finalPositions.push_back(value);
     }
-    void KeepAlive() override { ++keepAlives; }
+    void KeepAlive() override {
+        ++keepAlives;
+        const ULONGLONG now = GetTickCount64();
+        if (lastKeepAlive != 0) longestKeepAliveGap = std::max(longestKeepAliveGap, now - lastKeepAlive);
+        lastKeepAlive = now;
+    }
 
     std::vector<std::string> captions;
     std::vector<int> steps;           // every SetStep
@@ -104,10 +109,23 @@ public:
     int step = 10;                    // the platform's default step
     int position = 0;
     int keepAlives = 0;
+    ULONGLONG lastKeepAlive = 0;
+    ULONGLONG longestKeepAliveGap = 0;  // between two KeepAlive calls
 };
 
 inline OverwriteSwitch Overwrite(bool on) {
     return [on] { return on; };
+}
+
+// Waits short enough for a test: a step on the destination is tried again for
+// 400 ms, a source in use for 600 ms after the other entries.
+inline CopyTuning ShortWaits() {
+    CopyTuning tuning;
+    tuning.retries.longestWaitMs = 100;
+    tuning.retries.stepLimitMs = 400;
+    tuning.retries.secondChanceMs = 600;
+    tuning.retries.secondChanceEveryMs = 150;
+    return tuning;
 }
 
 // Lets every transfer through and leaves every flush out, so that the
@@ -115,7 +133,7 @@ inline OverwriteSwitch Overwrite(bool on) {
 // outlasts a wait step adds its own).
 class WithoutFlushes : public CopyFaults {
 public:
-    bool FailRead(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };

@@ -1,0 +1,67 @@
+// Trying a step again when another program refuses it for a moment. On a real
+// machine scanners, indexers and sync clients open the user's files for a
+// moment all day long; a step they refuse usually succeeds a little later.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+
+namespace zelvo {
+
+// How long the run waits for refusals to pass.
+struct RetryTiming {
+    // One step on the destination (creating a temporary copy, the rename
+    // into place, deleting a temporary file or folder): waits of firstWaitMs,
+    // doubling up to longestWaitMs, for at most stepLimitMs in all.
+    DWORD firstWaitMs = 20;
+    DWORD longestWaitMs = 1000;
+    DWORD stepLimitMs = 5000;
+    // After this many steps in a row have waited their whole time in vain,
+    // the refusal is taken for a lasting one (no right to delete on a share,
+    // say): the run's later steps get one short wait each, until one succeeds
+    // after it. Without that such a destination would cost every file the
+    // whole wait.
+    int fruitlessStepsBeforeGivingUp = 3;
+    // A source that another program has open: tried again about every
+    // secondChanceEveryMs, until secondChanceMs after the run has been through
+    // every other entry.
+    DWORD secondChanceMs = 10000;
+    DWORD secondChanceEveryMs = 1000;
+};
+
+// Refusals that an open handle of another program gives: sharing and lock
+// violations, and an access refusal (a file being deleted, a replacement
+// refused while a reader holds the file without sharing its deletion).
+bool IsMomentaryRefusal(DWORD error);
+// A file that another program has open: sharing and lock violations only.
+bool IsInUse(DWORD error);
+
+// Runs the steps of one run again while they are refused for a moment.
+// `wait` is called for each pause and must return once that many
+// milliseconds have passed; it may throw to end the run (RunCutOff), which
+// then leaves the step as it is. Safe to share between threads.
+class Retries {
+public:
+    using Wait = std::function<void(DWORD ms)>;
+
+    Retries(const RetryTiming& timing, Wait wait) : timing_(timing), wait_(std::move(wait)) {}
+    Retries(const Retries&) = delete;
+    Retries& operator=(const Retries&) = delete;
+
+    const RetryTiming& Timing() const { return timing_; }
+
+    // Calls `attempt` (it returns ERROR_SUCCESS or the platform's error) until
+    // it succeeds, fails with an error for which `momentary` is false, or the
+    // step's time is up; returns its last result.
+    DWORD Run(const std::function<DWORD()>& attempt,
+              const std::function<bool(DWORD)>& momentary = IsMomentaryRefusal);
+
+private:
+    RetryTiming timing_;
+    Wait wait_;
+    std::atomic<int> fruitlessInARow_{0};
+};
+
+}  // namespace zelvo
