@@ -111,10 +111,11 @@ private:
 };
 
 // Another process (tests/e2e/holder) that holds a file open, reading as a
-// viewer does or writing, for as long as this object lives.
+// viewer does, writing, or sharing nothing as a scanner may, for as long as
+// this object lives.
 class HeldByAnotherProcess {
 public:
-    enum class Access { Read, Write };
+    enum class Access { Read, Write, Exclusive };
 
     HeldByAnotherProcess(const std::wstring& file, Access access) {
         const char* holder = std::getenv("ZELVO_FILE_HOLDER");
@@ -125,8 +126,8 @@ public:
             L"zelvo-holder-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
         ready_ = ::CreateEventW(nullptr, TRUE, FALSE, event.c_str());
         const std::wstring exe = WidenAnsi(WindowsPath(holder));
-        std::wstring command = L"\"" + exe + L"\" " + (access == Access::Read ? L"read" : L"write") + L" \"" +
-                               file + L"\" " + event;
+        const wchar_t* mode = access == Access::Read ? L"read" : access == Access::Write ? L"write" : L"exclusive";
+        std::wstring command = L"\"" + exe + L"\" " + mode + L" \"" + file + L"\" " + event;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         if (::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

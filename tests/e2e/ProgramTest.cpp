@@ -88,7 +88,8 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     SetPaths();
     ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
 
-    const HWND box = WaitForErrorBox(10000);
+    // After the second chance that files in use get, 10 s past the others.
+    const HWND box = WaitForErrorBox(25000);
     ASSERT_NE(box, nullptr) << "no error box";
     EXPECT_EQ(FindOwn(TBackupForm::kClassName), nullptr);
     const std::string message = e2e::BoxMessage(box);

@@ -96,6 +96,14 @@ protected:
 
     void Dismiss(HWND box) { ::PostMessageA(box, WM_COMMAND, IDOK, 0); }
 
+    // A folder in the place of a file's copy: every run fails on that file at once.
+    std::string FolderInTheWay(const std::string& name) const {
+        ::CreateDirectoryA(dest.c_str(), nullptr);
+        const std::string path = dest + "\\" + name;
+        EXPECT_TRUE(::CreateDirectoryA(path.c_str(), nullptr)) << path;
+        return path;
+    }
+
     void CloseProgram() {
         ::PostMessageA(main, WM_CLOSE, 0, 0);
         EXPECT_TRUE(EndsWithin(10000));
@@ -142,15 +150,14 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
     ASSERT_NE((Start(), main), nullptr);
     WriteFileBytes(source + "\\a.txt", "alpha");
     WriteFileBytes(source + "\\locked.txt", "locked");
-    test::ExclusiveLock lock(source + "\\locked.txt");
-    ASSERT_TRUE(lock.Held());
+    FolderInTheWay("locked.txt");
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
 
     const HWND first = WaitForOne([&] { return ErrorBoxes(); }, 10000);
     ASSERT_NE(first, nullptr) << "no error box";
     const std::string locked =
-        "Cannot open file " + source + "\\locked.txt (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
+        "Cannot create file " + dest + "\\locked.txt (" + SystemErrorText(ERROR_ACCESS_DENIED) + ")";
     EXPECT_EQ(LongMessage(first), locked);
     EXPECT_TRUE(Visible(TBackupForm::kClassName).empty());  // the run's dialog is gone
     EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
@@ -173,7 +180,46 @@ TEST_F(UnattendedProgramTest, RunsGoOnWhileAnErrorBoxWaitsAndItsReportsWaitForIt
     EXPECT_EQ(LongMessage(second), locked);
     Dismiss(second);
     EXPECT_TRUE(WaitFor([&] { return ErrorBoxes().empty(); }, 5000));
-    lock.Release();
+    CloseProgram();
+}
+
+// Scanners, indexers and sync clients open files for a moment: a source that
+// one holds without sharing from just before the run, and (overwrite on) an
+// old copy that a reader holds, are backed up in that same run once let go.
+TEST_F(UnattendedProgramTest, FilesThatOthersHoldForAMomentAreBackedUpInTheSameRun) {
+    for (const char* name : {"f01", "f02", "f03", "f04", "f05", "f06", "f07", "f08", "f09", "f10"}) {
+        WriteFileBytes(source + "\\" + name + ".txt", std::string("new ") + name);
+    }
+    ::CreateDirectoryA(dest.c_str(), nullptr);
+    WriteFileBytes(dest + "\\f07.txt", "old copy");
+    using Held = e2e::HeldByAnotherProcess;
+    Held scanner(WidenAnsi(source + "\\f05.txt"), Held::Access::Exclusive);
+    Held reader(WidenAnsi(dest + "\\f07.txt"), Held::Access::Read);
+    ASSERT_TRUE(scanner.Held() && reader.Held());
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ::SendMessageA(Control(TMainForm::kOverWriteCheckBoxId), BM_CLICK, 0, 0);
+    ASSERT_TRUE(Checked(TMainForm::kOverWriteCheckBoxId));
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        dialog = FindOwn(TBackupForm::kClassName);
+        return dialog && ::IsWindowVisible(dialog);
+    }, 10000)) << "no run";
+    const auto began = e2e::SteadyClock::now();
+    std::this_thread::sleep_until(began + std::chrono::milliseconds(2500));
+    reader.Release();
+    std::this_thread::sleep_until(began + std::chrono::milliseconds(4000));
+    scanner.Release();
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 20000));
+
+    const std::string log = ReadFileBytes(folder + "\\Backup.log");
+    EXPECT_NE(log.find("    复制: 10 个文件, "), std::string::npos) << log;
+    EXPECT_NE(log.find("    失败: 0 个\r\n"), std::string::npos) << log;
+    EXPECT_EQ(ReadFileBytes(dest + "\\f05.txt"), "new f05");
+    EXPECT_EQ(ReadFileBytes(dest + "\\f07.txt"), "new f07");
+    EXPECT_TRUE(ErrorBoxes().empty());
     CloseProgram();
 }
 
@@ -292,13 +338,13 @@ TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) 
     ASSERT_NE((Start(), main), nullptr);
     WriteFileBytes(source + "\\a.txt", "alpha");
     WriteFileBytes(source + "\\locked.txt", "locked");
-    test::ExclusiveLock lock(source + "\\locked.txt");
+    const std::string inTheWay = FolderInTheWay("locked.txt");
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
     const HWND box = WaitForOne([&] { return ErrorBoxes(); }, 10000);
     ASSERT_NE(box, nullptr);
     Dismiss(box);
-    lock.Release();
+    ::RemoveDirectoryA(inTheWay.c_str());
 
     EXPECT_EQ(ReadFileBytes(old), full);  // the full log, replacing the older one
     std::string text = ReadFileBytes(log);
@@ -306,8 +352,8 @@ TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) 
     EXPECT_NE(text.find("] 开始备份\r\n    源目录: " + source + "\r\n    目的目录: " + dest + "\r\n"),
               std::string::npos) << text;
     EXPECT_NE(text.find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot open file " + source + "\\locked.txt (" +
-                        SystemErrorText(ERROR_SHARING_VIOLATION) + ")\r\n"),
+    EXPECT_NE(text.find("    失败: 1 个\r\n    Cannot create file " + inTheWay + " (" +
+                        SystemErrorText(ERROR_ACCESS_DENIED) + ")\r\n"),
               std::string::npos) << text;
 
     // A clean run adds its own block; a missing source one line.
@@ -404,13 +450,12 @@ TEST_F(UnattendedProgramTest, WindowsClosedDuringARunEndTheProgramAfterIt) {
     WriteBigFiles(4, kBigFile);
     // Its failure's box comes after the run: the close waits for no click.
     WriteFileBytes(source + "\\locked.txt", "locked");
-    test::ExclusiveLock lock(source + "\\locked.txt");
-    ASSERT_TRUE(lock.Held());
+    FolderInTheWay("locked.txt");
     ASSERT_NE((Start(), main), nullptr);
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
     CloseDuringARun(4, {{main, 0}, {FindOwn("TApplication", kApplicationTitle), 0}});
-    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("Cannot open file " + source + "\\locked.txt"),
+    EXPECT_NE(ReadFileBytes(folder + "\\Backup.log").find("Cannot create file " + dest + "\\locked.txt"),
               std::string::npos);
 }
 

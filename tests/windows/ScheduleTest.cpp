@@ -24,6 +24,17 @@ using test::RemoveTree;
 using test::ScratchDir;
 using test::WriteFileBytes;
 
+// The runs of this program's tests give a source in use its second chance
+// for 600 ms rather than 10 s, and a refused step 400 ms rather than 5 s.
+class ShortRunWaits : public ::testing::Environment {
+    void SetUp() override {
+        TBackupForm::RunTuning.retries.stepLimitMs = 400;
+        TBackupForm::RunTuning.retries.secondChanceMs = 600;
+        TBackupForm::RunTuning.retries.secondChanceEveryMs = 150;
+    }
+};
+::testing::Environment* const kShortRunWaits = ::testing::AddGlobalTestEnvironment(new ShortRunWaits);
+
 class ScheduleTest : public ::testing::Test {
 protected:
     void SetUp() override {
