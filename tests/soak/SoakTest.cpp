@@ -167,15 +167,15 @@ TEST(SoakTest, ManyRunsAndTripsToTheTrayLeakNothing) {
         const bool sourceMissing = run % 25 == 0;
         const bool failing = !sourceMissing && run % 10 == 3;
         form->SourceEdit.SetText(sourceMissing ? missing : source);
-        std::unique_ptr<test::ExclusiveLock> lock;
-        if (failing) lock = std::make_unique<test::ExclusiveLock>(source + "\\locked.txt");
         ::DeleteFileA((dest + "\\a.txt").c_str());
         ::DeleteFileA((dest + "\\locked.txt").c_str());
+        // A folder in the way of its copy fails the file at once.
+        if (failing) ::CreateDirectoryA((dest + "\\locked.txt").c_str(), nullptr);
 
         now = now + FromWholeSeconds(2);
         form->DateTimePicker1.SetTime(now);
         ::SendMessageA(form->Handle(), WM_TIMER, TMainForm::kTimer1Id, 0);
-        lock.reset();
+        if (failing) ::RemoveDirectoryA((dest + "\\locked.txt").c_str());
         if (!sourceMissing) {
             ASSERT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha") << run;
         }
