@@ -135,8 +135,9 @@ void TBackupForm::LookAtQueue() {
 }
 
 void TBackupForm::SessionEnding() {
-    // Gone with their handles, however the process ends.
-    if (run_) run_->DropOpenCopies();
+    // Nothing is put in place after the block the log gets here, and the
+    // copies in flight go with their handles, however the process ends.
+    if (run_) run_->CutOff();
     sessionEnded_ = true;
     if (!OnSessionEnd) return;
     BackupOutcome soFar;

@@ -24,12 +24,13 @@ struct CopyRunResult;
 class RunInHand {
 public:
     // The tally so far: what is in place, skipped, passed over, failed.
-    virtual const CopyRunResult& SoFar() const = 0;
-    // Marks every temporary file that the run has open (the copy being
-    // written, and the one written before it while that one's flush runs) to
-    // be deleted with its handle, so that none is left however the process
-    // ends. Returns how many it marked. Never throws.
-    virtual int DropOpenCopies() noexcept = 0;
+    virtual CopyRunResult SoFar() const = 0;
+    // Ends the run's placing at once: nothing more is put in place (a rename
+    // under way is waited for, and counted), the files in flight stop, and
+    // every temporary file the run has open is marked to be deleted with its
+    // handle, so that none is left however the process ends. Returns how
+    // many it marked. Never throws.
+    virtual int CutOff() noexcept = 0;
 
 protected:
     ~RunInHand() = default;
@@ -42,18 +43,31 @@ public:
     virtual ~CopyProgress() = default;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual void SetStep(int step) = 0;
-    // Once for each entry, before anything of it is done.
+    // Once for each entry, when the run is through with it (a file in use:
+    // after its first try).
     virtual void StepIt() = 0;
     virtual void SetPosition(int position) = 0;
-    // Called between buffers of a copy, and every kFlushWaitStepMs while the
-    // run waits for a flush, so that a window can tell the system it is alive.
+    // Called at each entry of every listing, between buffers of a copy made on
+    // the run's own thread, and every kFlushWaitStepMs while the run waits
+    // (for files in flight, a flush, a retry), so that a window can tell the
+    // system it is alive.
     virtual void KeepAlive() {}
     // Called once before the first entry.
     virtual void Track(RunInHand& /*run*/) {}
 };
 
-// How long the run waits for a flush at a time before it calls KeepAlive again.
+// How long the run waits at a time before it calls KeepAlive again.
 inline constexpr DWORD kFlushWaitStepMs = 20;
+
+// How many files a run copies at once: on a share (a UNC path, or a drive
+// letter that reaches a network), and on a local disk.
+inline constexpr int kFilesInFlightRemote = 8;
+inline constexpr int kFilesInFlightLocal = 4;
+
+// The one failure line of a run that stops because one of its folders cannot
+// be reached (a share that is off, or drops during the run).
+inline constexpr char kDestinationUnreachableText[] = "目的目录[%s]无法访问";
+inline constexpr char kSourceUnreachableText[] = "源目录[%s]无法访问";
 
 // Thrown by a receiver's StepIt or KeepAlive to end the run at once (the
 // session is ending): RunCopy returns what it has done so far, with cutOff
@@ -73,7 +87,10 @@ struct CopyRunResult {
     // was copied <path>" has no reason. The path is the source path as shown
     // (DirPath::ShownPathOf) for what failed in reading, the destination path
     // as shown for what failed in writing, creating or replacing, the
-    // directory text for a listing.
+    // directory text for a listing. A run that stops because a folder
+    // cannot be reached has one line for it, "目的目录[<dest>]无法访问
+    // (<reason>)" or "源目录[<source>]无法访问 (<reason>)", in the place of
+    // the file that found it out.
     std::vector<std::string> failures;
     int copied = 0;
     std::uint64_t bytesCopied = 0;  // content of the copies put in place
@@ -88,9 +105,11 @@ struct CopyRunResult {
     // nothing was listed or copied and the receiver was not called. The caller
     // shows "目录[" + destPath + "]不存在!" and ends the dialog as usual.
     bool refused = false;
-    // A receiver ended the run (RunCutOff): the entry in hand and the copy
-    // waiting for its flush were neither put in place nor counted, and the
-    // later entries were not reached.
+    // Files of the source that the run did not try, or gave up, because a
+    // folder of the run could not be reached.
+    int notTried = 0;
+    // A receiver ended the run (RunCutOff): the files in flight were neither
+    // put in place nor counted, and the later entries were not reached.
     bool cutOff = false;
 };
 
@@ -100,6 +119,9 @@ using OverwriteSwitch = std::function<bool()>;
 // How a run paces itself; tests shorten the waits.
 struct CopyTuning {
     RetryTiming retries;
+    // Files copied at once; 0: kFilesInFlightRemote where either folder is
+    // on a share (IsRemoteFolder), kFilesInFlightLocal otherwise.
+    int filesInFlight = 0;
 };
 
 // Lets a test make a copy fail part-way: asked before each buffer is read or
@@ -124,9 +146,10 @@ public:
     virtual std::uint32_t ListingError(const std::string& /*dir*/, std::size_t /*listed*/) { return 0; }
 };
 
-// The platform's CreateThread, through which the run starts the thread that
-// flushes its copies, so that a test can refuse it. Without that thread each
-// copy is flushed on the calling thread.
+// The platform's CreateThread, through which the run starts the threads that
+// copy its files and flush large copies early, so that a test can refuse
+// them. Without threads the files are copied one after another on the
+// calling thread.
 extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
                                         LPDWORD);
 
@@ -137,14 +160,17 @@ extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_
 // there; the folder is removed at the end of the run), flushed to disk, and
 // renamed to destPath\name only once its whole content is written and closed,
 // so a failure or a power cut leaves no partial file and an existing copy
-// byte-identical. The flush of one copy runs on a thread of its own while the
-// next file is copied; the run waits for it in steps of kFlushWaitStepMs,
+// byte-identical. Several files are copied at once, each on a thread of its
+// own (CopyTuning::filesInFlight), and each is put in place as soon as it is
+// done; meanwhile the calling thread waits in steps of kFlushWaitStepMs,
 // calling the receiver's KeepAlive between them. An existing destination that
 // is read-only, hidden, system or a directory is never replaced, nor is
 // another file whose 8.3 alias the name is: with the switch on it fails with
 // "Cannot create file". That is checked again right before each replacing
 // rename, so it holds for files that turn up during the run too. Failures are
-// skipped and collected; the run goes on with the next entry.
+// skipped and collected; the run goes on with the next entry, unless the
+// destination or the source folder itself can no longer be reached: the run
+// stops there with one failure line for it.
 //
 // Other programs open the user's files for a moment all day long (scanners,
 // indexers, sync clients). A step on the destination that such an opener

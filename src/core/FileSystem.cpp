@@ -232,6 +232,26 @@ FileHandle HoldDirectory(const std::wstring& path) {
                                FILE_FLAG_BACKUP_SEMANTICS));
 }
 
+bool IsRemoteFolder(const DirPath& dir) {
+    std::wstring path = dir.Path();
+    // SUBST drives name their target, which may itself be a SUBST drive.
+    for (int depth = 0; depth < 4; ++depth) {
+        for (const wchar_t* prefix : {L"\\\\?\\", L"\\??\\"}) {
+            if (path.compare(0, 4, prefix) == 0) path.erase(0, 4);
+        }
+        if (path.compare(0, 4, L"UNC\\") == 0 || path.compare(0, 2, L"\\\\") == 0) return true;
+        if (path.size() < 2 || path[1] != L':') return false;
+        const std::wstring drive = path.substr(0, 2);
+        if (::GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOTE) return true;
+        wchar_t target[MAX_PATH + 1] = {};
+        if (!::QueryDosDeviceW(drive.c_str(), target, MAX_PATH)) return false;
+        const std::wstring device = target;
+        if (device.compare(0, 4, L"\\??\\") != 0) return false;
+        path = device + path.substr(2);
+    }
+    return false;
+}
+
 FileHandle ClaimDirectory(const std::wstring& path) {
     // DELETE is refused while another handle that does not share deletion
     // is open, such as a live run's hold.

@@ -153,6 +153,11 @@ bool IsTemporaryNameInAnyCase(const std::wstring& name);
 // it); an invalid handle when it cannot be opened.
 FileHandle HoldDirectory(const std::wstring& path);
 
+// True for a folder behind a network, where every step of a copy waits for
+// a round trip: a UNC path (also in its \\?\UNC\ form), or a drive letter
+// that the platform calls remote, also one made by SUBST of such a path.
+bool IsRemoteFolder(const DirPath& dir);
+
 // Opens a directory for its own removal, only when no other opener holds it
 // as HoldDirectory does (another running copy of the program): an invalid
 // handle then. While the claim is held no other opener can remove, rename or

@@ -8,20 +8,21 @@ bool IsMomentaryRefusal(DWORD error) { return IsInUse(error) || error == ERROR_A
 
 bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
-DWORD Retries::Run(const std::function<DWORD()>& attempt, const std::function<bool(DWORD)>& momentary) {
+DWORD Retries::Run(const Pause& pause, const std::function<DWORD()>& attempt,
+                   const std::function<bool(DWORD)>& momentary) {
     DWORD error = attempt();
     if (error == ERROR_SUCCESS || !momentary(error)) return error;
     const bool givenUp = fruitlessInARow_.load() >= timing_.fruitlessStepsBeforeGivingUp;
     const ULONGLONG deadline = ::GetTickCount64() + (givenUp ? timing_.firstWaitMs : timing_.stepLimitMs);
-    DWORD pause = timing_.firstWaitMs;
+    DWORD wait = timing_.firstWaitMs;
     for (ULONGLONG now = ::GetTickCount64(); now < deadline; now = ::GetTickCount64()) {
-        wait_(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+        pause(static_cast<DWORD>(std::min<ULONGLONG>(wait, deadline - now)));
         error = attempt();
         if (error == ERROR_SUCCESS || !momentary(error)) {
             fruitlessInARow_ = 0;
             return error;
         }
-        pause = std::min(pause * 2, timing_.longestWaitMs);
+        wait = std::min(wait * 2, timing_.longestWaitMs);
     }
     if (!givenUp) ++fruitlessInARow_;
     return error;

@@ -38,15 +38,15 @@ bool IsMomentaryRefusal(DWORD error);
 // A file that another program has open: sharing and lock violations only.
 bool IsInUse(DWORD error);
 
-// Runs the steps of one run again while they are refused for a moment.
-// `wait` is called for each pause and must return once that many
-// milliseconds have passed; it may throw to end the run (RunCutOff), which
-// then leaves the step as it is. Safe to share between threads.
+// Waits about that many milliseconds; may throw to end the step at once
+// (the run is ending), leaving the step as it is.
+using Pause = std::function<void(DWORD ms)>;
+
+// Runs the steps of one run again while they are refused for a moment. Safe
+// to share between threads.
 class Retries {
 public:
-    using Wait = std::function<void(DWORD ms)>;
-
-    Retries(const RetryTiming& timing, Wait wait) : timing_(timing), wait_(std::move(wait)) {}
+    explicit Retries(const RetryTiming& timing) : timing_(timing) {}
     Retries(const Retries&) = delete;
     Retries& operator=(const Retries&) = delete;
 
@@ -54,13 +54,12 @@ public:
 
     // Calls `attempt` (it returns ERROR_SUCCESS or the platform's error) until
     // it succeeds, fails with an error for which `momentary` is false, or the
-    // step's time is up; returns its last result.
-    DWORD Run(const std::function<DWORD()>& attempt,
+    // step's time is up, pausing between the tries; returns its last result.
+    DWORD Run(const Pause& pause, const std::function<DWORD()>& attempt,
               const std::function<bool(DWORD)>& momentary = IsMomentaryRefusal);
 
 private:
     RetryTiming timing_;
-    Wait wait_;
     std::atomic<int> fruitlessInARow_{0};
 };
 

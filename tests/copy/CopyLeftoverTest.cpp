@@ -30,7 +30,7 @@ TEST(LeftoverSweep, RemovesAKilledRunsFoldersButNoFileAtTheTop) {
     ASSERT_TRUE(WriteFileBytes(box.Dst("~zlvdeadbeef.tmp"), "the only copy left"));
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress);
 
     EXPECT_EQ(result.leftoversRemoved, 3);
     EXPECT_THAT(result.failures, IsEmpty());
@@ -41,7 +41,7 @@ TEST(LeftoverSweep, RemovesAKilledRunsFoldersButNoFileAtTheTop) {
 
     // Nothing is left for the next run to find.
     RecordingProgress again;
-    EXPECT_EQ(RunCopy(box.Src(), box.Dst(), Overwrite(true), again).leftoversRemoved, 0);
+    EXPECT_EQ(Backup(box.Src(), box.Dst(), Overwrite(true), again).leftoversRemoved, 0);
 }
 
 TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
@@ -68,7 +68,7 @@ TEST(LeftoverSweep, LeavesEveryNameThatIsNotSurelyOurs) {
     const auto before = Names(box.Dst());
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress);
 
     EXPECT_EQ(result.leftoversRemoved, 0);
     EXPECT_EQ(result.copied, 2);
@@ -95,7 +95,7 @@ TEST(LeftoverSweep, FilesInUseAreLeftAndTheRunGoesOn) {
     ASSERT_TRUE(folderWriter.Held());
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     // The stale file goes; the open one and the folder holding it stay.
     EXPECT_EQ(result.leftoversRemoved, 1);
@@ -124,7 +124,7 @@ public:
         const std::string waiting = box_.Dst() + "\\" + liveFolders[0] + "\\~zlv0000abcd.tmp";
         ASSERT_TRUE(WriteFileBytes(waiting, "written and closed"));
         RecordingProgress quiet;
-        second = RunCopy(box_.Root() + "\\other", box_.Dst(), Overwrite(false), quiet);
+        second = Backup(box_.Root() + "\\other", box_.Dst(), Overwrite(false), quiet);
         waitingCopyKept = ReadFileBytes(waiting) == "written and closed";
         DeleteFileA(waiting.c_str());
     }
@@ -145,7 +145,7 @@ TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
     ASSERT_TRUE(WriteFileBytes(box.Root() + "\\other\\3.txt", "three"));
     SecondRunAtTheEnd progress(box);
 
-    const CopyRunResult first = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult first = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     // Nothing but the hold kept the folder and the copy in it from the other run's sweep.
     ASSERT_EQ(progress.liveFolders.size(), 1u);

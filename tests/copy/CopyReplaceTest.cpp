@@ -121,7 +121,7 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
         std::optional<NoFlushThread> noThread;
         if (how == How::WithoutAThread) noThread.emplace();
 
-        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
+        const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress, &watch);
 
         EXPECT_THAT(result.failures, IsEmpty());
         EXPECT_EQ(result.copied, 3);
@@ -148,37 +148,44 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
     }
 }
 
-// Signals once the second file is being written.
-class SignalsOverlap : public RecordingProgress {
+// Signals once b.bin's second buffer is written, on whichever thread.
+class SignalsOverlap : public WithoutFlushes {
 public:
-    void KeepAlive() override {
-        RecordingProgress::KeepAlive();
-        if (captions.size() == 2) SetEvent(overlap.Get());
+    Flush BeforeFlush(const std::string&) override { return Flush::Do; }
+    bool FailWrite(const std::string& destFile, std::uint64_t offset) override {
+        if (offset == kCopyBufferSize && destFile.size() >= 5 && destFile.substr(destFile.size() - 5) == "b.bin") {
+            SetEvent(overlap.Get());
+        }
+        return false;
     }
     KernelHandle overlap{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
 
-TEST(DurableCopies, AFlushRunsWhileTheNextFileIsWrittenAndItsCopyIsPlacedAfter) {
+// With two files in flight, a.bin's flush does not hold up b.bin's copy, and
+// a.bin is put in place only once its flush is over.
+TEST(DurableCopies, AFlushRunsWhileAnotherFileIsWrittenAndItsCopyIsPlacedAfter) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.bin"), Pattern(2 * kCopyBufferSize, 1)));
-    ASSERT_TRUE(WriteFileBytes(box.Src("b.bin"), Pattern(2 * kCopyBufferSize, 2)));
-    SignalsOverlap progress;
+    ASSERT_TRUE(WriteFileBytes(box.Src("b.bin"), Pattern(3 * kCopyBufferSize, 2)));
+    SignalsOverlap faults;
+    RecordingProgress progress;
     RealFlushes flushes;
     bool overlapped = false;
-    std::vector<std::string> placedDuringFirstFlush;
+    bool placedDuringItsFlush = true;
     flushes.during = [&] {
-        if (flushes.made.size() != 1) return;
-        // A flush made before the next file is read would wait here in vain.
-        overlapped = WaitForSingleObject(progress.overlap.Get(), 10000) == WAIT_OBJECT_0;
-        for (const std::string& name : Names(box.Dst())) {
-            if (!IsTemporaryName(name)) placedDuringFirstFlush.push_back(name);
-        }
+        if (flushes.made.back().size != 2 * kCopyBufferSize) return;
+        // A flush that held up the other copy would wait here in vain.
+        overlapped = WaitForSingleObject(faults.overlap.Get(), 10000) == WAIT_OBJECT_0;
+        const std::vector<std::string> names = Names(box.Dst());
+        placedDuringItsFlush = std::find(names.begin(), names.end(), "a.bin") != names.end();
     };
+    CopyTuning two;
+    two.filesInFlight = 2;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults, two);
 
     EXPECT_TRUE(overlapped);
-    EXPECT_THAT(placedDuringFirstFlush, IsEmpty());
+    EXPECT_FALSE(placedDuringItsFlush);
     EXPECT_EQ(flushes.made.size(), 2u);
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 2);
@@ -201,7 +208,7 @@ TEST(DurableCopies, TheWaitForASlowFlushKeepsTheReceiverAlive) {
     RealFlushes flushes;
     flushes.during = [] { Sleep(1000); };
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("slow.bin")), "flushed slowly");
@@ -227,7 +234,7 @@ TEST(DurableReplacement, AFlushThatFailsKeepsTheOldCopy) {
     flushes.failWith = ERROR_IO_DEVICE;
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(true), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress);
 
     EXPECT_THAT(result.failures, ElementsAre(Line("Stream write error", box.Dst("a.txt"), ERROR_IO_DEVICE)));
     EXPECT_EQ(result.copied, 1);
@@ -257,7 +264,7 @@ TEST(DurableReplacement, AFileThatAppearsDuringTheRunIsTreatedAsIfItHadBeenThere
         watch.appearWith = row.attributes;
         RecordingProgress progress;
 
-        const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(row.overwrite), progress, &watch);
+        const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(row.overwrite), progress, &watch);
 
         if (row.replaced) {
             EXPECT_THAT(result.failures, IsEmpty());
@@ -291,7 +298,7 @@ TEST(CopyRunTotals, BytesCountOnlyCopiesPutInPlace) {
     ASSERT_TRUE(holder.Held());
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress, nullptr, ShortWaits());
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, nullptr, ShortWaits());
 
     EXPECT_EQ(result.copied, 3);
     EXPECT_EQ(result.skipped, 1);

@@ -48,7 +48,7 @@ TEST(CopyRunScale, MoreThan10000EntriesGiveStepZeroAndAFullBarAtTheEnd) {
     ASSERT_TRUE(WriteFileBytes(box.Dst("file-2"), "old 2"));
     RecordingProgress progress;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.directories, kEntries - 2);
@@ -80,7 +80,7 @@ TEST(CopyRunScale, FileAddedBetweenThePassesWrapsTheBarAndIsCopied) {
     ASSERT_TRUE(WriteFileBytes(box.Src("b.txt"), "b"));
     AddingProgress progress(box.Src("c.txt"));
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 3);
@@ -95,7 +95,7 @@ TEST(CopyRunScale, EntriesAppearingInAnEmptySourceDoNotMoveTheBar) {
     Sandbox box;
     AddingProgress progress(box.Src("late.txt"));
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
     EXPECT_EQ(result.copied, 1);
     EXPECT_THAT(progress.steps, ElementsAre(0));
@@ -172,14 +172,14 @@ TEST_P(CopyRunSparse, IsCopiedToTheLastByteAndCountsEveryByte) {
     for (DirListing listing(box.Src()); listing.Next(entry);) listed.push_back(entry.size);
     EXPECT_THAT(listed, ::testing::UnorderedElementsAreArray(GetParam().sizes));
     RecordingProgress progress;
-    WithoutFlushes noFlushes;  // the keep-alives counted below are the buffers'
+    WithoutFlushes noFlushes;
 
-    const CopyRunResult result = RunCopy(box.Src(), box.Dst(), Overwrite(false), progress, &noFlushes);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &noFlushes);
 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, static_cast<int>(names.size()));
     EXPECT_EQ(result.bytesCopied, total);
-    EXPECT_EQ(static_cast<std::uint64_t>(progress.keepAlives), buffers);
+    EXPECT_EQ(noFlushes.reads, buffers);
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::uint64_t size = GetParam().sizes[i];
         const std::string dest = box.Dst(names[i]);

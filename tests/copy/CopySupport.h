@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -128,15 +130,37 @@ inline CopyTuning ShortWaits() {
     return tuning;
 }
 
-// Lets every transfer through and leaves every flush out, so that the
-// keep-alives a test counts are those of the buffers alone (a flush that
-// outlasts a wait step adds its own).
+// Lets every transfer through, counts the buffers read (on whichever thread),
+// and leaves every flush out.
 class WithoutFlushes : public CopyFaults {
 public:
-    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
+    std::uint32_t FailRead(const std::string&, std::uint64_t) override {
+        ++reads;
+        return 0;
+    }
     bool FailWrite(const std::string&, std::uint64_t) override { return false; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
+
+    std::atomic<std::uint64_t> reads{0};
 };
+
+// How many files the runs of this test program copy at once, unless a test
+// says: ZELVO_FILES_IN_FLIGHT (ctest runs the behavioural tests with 1 and
+// with 8), 1 where it is not set.
+inline int FilesInFlightUnderTest() {
+    static const int files = [] {
+        const char* set = std::getenv("ZELVO_FILES_IN_FLIGHT");
+        return set && std::atoi(set) > 0 ? std::atoi(set) : 1;
+    }();
+    return files;
+}
+
+// RunCopy with FilesInFlightUnderTest() files in flight unless `tuning` says.
+inline CopyRunResult Backup(const std::string& source, const std::string& dest, const OverwriteSwitch& overwrite,
+                            CopyProgress& progress, CopyFaults* faults = nullptr, CopyTuning tuning = CopyTuning()) {
+    if (tuning.filesInFlight == 0) tuning.filesInFlight = FilesInFlightUnderTest();
+    return RunCopy(source, dest, overwrite, progress, faults, tuning);
+}
 
 // A failure line as the run writes it: the text, the path and the platform's reason.
 inline std::string Line(const std::string& text, const std::string& path, DWORD error) {

@@ -54,7 +54,7 @@ TEST(DirectoryTest, UncPathIsTakenAsItStands) {
     const std::wstring longName(250, L'n');
     ASSERT_TRUE(WriteFileBytes(box.Src(longName), "over the network"));
     RecordingProgress progress;
-    const CopyRunResult result = RunCopy(box.Src(), "\\\\zelvo-test-host\\share\\dir", Overwrite(false), progress);
+    const CopyRunResult result = Backup(box.Src(), "\\\\zelvo-test-host\\share\\dir", Overwrite(false), progress);
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(L"\\\\?\\UNC\\zelvo-test-host\\share\\dir\\" + longName), "over the network");

@@ -157,7 +157,8 @@ TEST_F(ProgramTest, EveryNameIsBackedUpAndOnlyAWriterKeepsAFileBack) {
     SetPaths();
     ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 3);
 
-    const HWND box = WaitForErrorBox(10000);
+    // After the second chance that files in use get, 10 s past the others.
+    const HWND box = WaitForErrorBox(25000);
     ASSERT_NE(box, nullptr) << "no error box";
     EXPECT_EQ(e2e::BoxMessage(box),
               "Cannot open file " + source + "\\writing.log (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")");

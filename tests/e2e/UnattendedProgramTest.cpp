@@ -520,7 +520,8 @@ TEST_F(UnattendedProgramTest, ADialogWaitingForASlowDiskAnswersAndRefusesLogOff)
     const double seconds = std::chrono::duration<double>(e2e::SteadyClock::now() - began).count();
     std::printf("the run lasted %.1f s; %d answers\n", seconds, answered);
 
-    EXPECT_GE(seconds, 10.0) << "the flushes were not slow";
+    // The two copies are in flight together, so their flushes sleep side by side.
+    EXPECT_GE(seconds, 6.0) << "the flushes were not slow";
     EXPECT_EQ(unanswered, 0) << "the dialog did not answer within the second";
     EXPECT_TRUE(asked);
     EXPECT_EQ(refused, 0u);

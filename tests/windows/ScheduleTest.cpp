@@ -157,8 +157,8 @@ TEST_F(ScheduleTest, DestinationIsCreatedOneLevelOnly) {
     Tick();
     EXPECT_EQ(DestFiles().size(), 2u);
 
-    // Two missing levels: nothing is created, and the run reports each file
-    // it could not create, in one box.
+    // Two missing levels: nothing is created, and the run reports the folder
+    // it could not reach, once.
     const std::string deep = scratch / "x\\y";
     form->DesEdit.SetText(deep);
     clock.Set({At(12, 0, 1)});
@@ -166,10 +166,7 @@ TEST_F(ScheduleTest, DestinationIsCreatedOneLevelOnly) {
     Tick();
     EXPECT_EQ(::GetFileAttributesA((scratch / "x").c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(reporter.errors.size(), 1u);
-    const std::string& text = reporter.errors[0];
-    EXPECT_NE(text.find("Cannot create file " + deep + "\\a.txt"), std::string::npos) << text;
-    EXPECT_NE(text.find("Cannot create file " + deep + "\\b.txt"), std::string::npos) << text;
-    EXPECT_NE(text.find('\n'), std::string::npos);
+    EXPECT_EQ(reporter.errors[0], "目的目录[" + deep + "]无法访问 (" + SystemErrorText(ERROR_PATH_NOT_FOUND) + ")");
 }
 
 TEST_F(ScheduleTest, EmptyOrRelativeDestinationIsRefusedLikeAMissingSource) {
@@ -472,12 +469,18 @@ TEST_F(ScheduleTest, TheDialogAnswersThroughoutALongFlushAndTheSessionMayEndInIt
     EXPECT_EQ(refused, 0u);
     const std::string log = ReadFileBytes(scratch / "Backup.log");
     EXPECT_EQ(log, logAtAnswer);
+    // The block counts the copies in place, and nothing is put in place
+    // after it; the copy in its long flush is not among them, and goes with
+    // its handle, as does the run's folder.
+    std::vector<std::string> placed;
+    for (const std::string& name : destAtAnswer) {
+        if (!IsTemporaryName(name)) placed.push_back(name);
+    }
+    EXPECT_LT(placed.size(), 2u);
     EXPECT_NE(log.find("] 备份中断: Windows 会话结束 (注销、重启或关机), 其余文件未备份\r\n"
-                       "    复制: 0 个文件, 0 字节\r\n"),
+                       "    复制: " + std::to_string(placed.size()) + " 个文件, "),
               std::string::npos) << log;
-    // At most the run's folder, with the two copies in it marked to go.
-    for (const std::string& name : destAtAnswer) EXPECT_TRUE(IsTemporaryName(name)) << name;
-    EXPECT_TRUE(DestFiles().empty());
+    EXPECT_EQ(DestFiles(), placed);
     EXPECT_EQ(BackupForm, nullptr);
 }
 

@@ -1,0 +1,351 @@
+#include "core/FileCopy.h"
+
+#include "core/Failure.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace zelvo {
+
+namespace {
+
+// Removes the temporary file unless it has been put in place.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!path.empty()) RemoveFile(path);
+    }
+    void Keep() { path.clear(); }
+    // A scanner may open a closed copy for a moment, and the removal must
+    // wait for it like any other step.
+    void Remove(Retries& retries, const Pause& pause) {
+        if (path.empty()) return;
+        const DWORD error = retries.Run(pause, [this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) path.clear();
+    }
+
+    std::wstring path;
+};
+
+// The temporary file of one copy while the copy lives: among the run's open
+// copies while it is open, and gone with its handle unless it was put in
+// place, before a scanner that looks at every file as it is closed can hold it.
+class TemporaryCopy {
+public:
+    explicit TemporaryCopy(CopyLedger& ledger) : ledger_(ledger) {}
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+    ~TemporaryCopy() {
+        if (!stream) return;
+        ledger_.Closed(*stream);
+        if (stream->IsOpen() && !file.path.empty()) stream->DeleteOnClose();
+    }
+
+    void Open(FileStream created) {
+        stream.emplace(std::move(created));
+        ledger_.Opened(*stream);
+    }
+
+    TemporaryFile file;  // before the stream: the stream closes first
+    std::optional<FileStream> stream;
+
+private:
+    CopyLedger& ledger_;
+};
+
+// Flushes a file on a thread of its own while the copy goes on writing it.
+// Where no thread can be had it does nothing; the copy's own flush at its
+// end does all.
+class EarlyFlusher {
+public:
+    EarlyFlusher() = default;
+    EarlyFlusher(const EarlyFlusher&) = delete;
+    EarlyFlusher& operator=(const EarlyFlusher&) = delete;
+    // Waits for the flush under way: the file must stay open until then.
+    ~EarlyFlusher() {
+        if (!thread_) return;
+        quit_ = true;
+        ::SetEvent(work_.Get());
+        ::WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+
+    // Begins a flush of `file` unless one is under way.
+    void Begin(HANDLE file) {
+        if (!thread_ && work_ && idle_) {
+            // A flush needs little stack; a small reservation spares the
+            // 32-bit address space.
+            thread_.Reset(CreateThreadCall(nullptr, kStack, &EarlyFlusher::Work, this,
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        }
+        if (!thread_ || ::WaitForSingleObject(idle_.Get(), 0) != WAIT_OBJECT_0) return;
+        file_ = file;
+        ::ResetEvent(idle_.Get());
+        ::SetEvent(work_.Get());
+    }
+
+    // Waits for the flush under way, calling `look` every kFlushWaitStepMs.
+    void End(CopyPace& pace) {
+        while (thread_ && ::WaitForSingleObject(idle_.Get(), kFlushWaitStepMs) == WAIT_TIMEOUT) pace.Check();
+    }
+
+private:
+    static constexpr SIZE_T kStack = 64 * 1024;
+
+    static DWORD WINAPI Work(void* self) {
+        auto* flusher = static_cast<EarlyFlusher*>(self);
+        for (;;) {
+            ::WaitForSingleObject(flusher->work_.Get(), INFINITE);
+            if (flusher->quit_) return 0;
+            // Its error comes again from the copy's own flush at the end.
+            FlushFileBuffersCall(flusher->file_);
+            ::SetEvent(flusher->idle_.Get());
+        }
+    }
+
+    KernelHandle work_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a flush to make, or quit
+    KernelHandle idle_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};    // no flush under way
+    HANDLE file_ = nullptr;
+    std::atomic<bool> quit_{false};
+    KernelHandle thread_;  // last: the thread ends before the events close
+};
+
+// Copies the content through one buffer of at most kCopyBufferSize bytes,
+// flushing a large copy as it grows.
+void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyPace& pace, CopyFaults* faults,
+                 EarlyFlusher& flusher) {
+    if (size > 0) {
+        const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
+        const std::unique_ptr<char[]> buffer(new char[bufferSize]);
+        std::uint64_t flushedAt = 0;
+        for (std::uint64_t done = 0; done < size;) {
+            const std::uint64_t left = size - done;
+            const std::size_t chunk = left < bufferSize ? static_cast<std::size_t>(left) : bufferSize;
+            if (const DWORD refused = faults ? faults->FailRead(source.Shown(), done) : 0) {
+                throw FailureOf<StreamReadError>(kStreamReadErrorText, source.Shown(), refused);
+            }
+            source.ReadBuffer(buffer.get(), chunk);
+            if (faults && faults->FailWrite(dest.Shown(), done)) {
+                throw FailureOf<StreamWriteError>(kStreamWriteErrorText, dest.Shown(), ERROR_WRITE_FAULT);
+            }
+            dest.WriteBuffer(buffer.get(), chunk);
+            done += chunk;
+            if (done - flushedAt >= kEarlyFlushBytes && done < size) {
+                flusher.Begin(dest.Native());
+                flushedAt = done;
+            }
+            pace.Check();
+        }
+    }
+    // No writer can open the source while we read it, but one outside the
+    // platform's sharing rules (a Unix process beside Wine, the server's own
+    // side of a share) can still make it longer.
+    if (source.Size() != size) throw FileChangedError(FormatMessageText(kFileChangedText, source.Shown()));
+}
+
+FileCreateError CreateFailure(const std::string& destFile, DWORD error) {
+    return FailureOf<FileCreateError>(kCannotCreateFileText, destFile, error);
+}
+
+// Errors after which the folder itself may be out of reach: a share that is
+// off or has dropped, a disk that has gone, a folder deleted.
+bool MayMeanTheFolderIsGone(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_NET_RESP:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+    case ERROR_CONNECTION_ABORTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsSourceFailure(const Failure& failure) {
+    return dynamic_cast<const FileOpenError*>(&failure) || dynamic_cast<const StreamReadError*>(&failure);
+}
+
+}  // namespace
+
+void CopyLedger::Opened(FileStream& file) {
+    const std::lock_guard<std::mutex> lock(openLock_);
+    open_.push_back(&file);
+}
+
+void CopyLedger::Closed(FileStream& file) noexcept {
+    const std::lock_guard<std::mutex> lock(openLock_);
+    open_.erase(std::remove(open_.begin(), open_.end(), &file), open_.end());
+}
+
+DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes) {
+    ::AcquireSRWLockShared(&gate_);
+    if (closed_) {
+        ::ReleaseSRWLockShared(&gate_);
+        throw CopyStopped();
+    }
+    const bool renamed = rename();
+    const DWORD error = renamed ? ERROR_SUCCESS : ::GetLastError();
+    if (renamed) {
+        ++placed_;
+        placedBytes_ += bytes;
+    }
+    ::ReleaseSRWLockShared(&gate_);
+    return error;
+}
+
+int CopyLedger::Close() noexcept {
+    ::AcquireSRWLockExclusive(&gate_);
+    closed_ = true;
+    ::ReleaseSRWLockExclusive(&gate_);
+    const std::lock_guard<std::mutex> lock(openLock_);
+    int marked = 0;
+    for (FileStream* file : open_) marked += file->DeleteOnClose() ? 1 : 0;
+    return marked;
+}
+
+FileDone FileCopier::Copy(const FileJob& job, CopyPace& pace) const {
+    FileDone done{job, FileDone::Kind::Failed, std::string()};
+    try {
+        done.kind = CopyAndPlace(job, destination_.Dir().ShownPathOf(job.name), pace) ? FileDone::Kind::Copied
+                                                                                      : FileDone::Kind::Skipped;
+    } catch (const Failure& failure) {
+        done.failure = failure.what();
+        const bool source = IsSourceFailure(failure);
+        // Read or opened by another program right now (a scanner, an
+        // indexer, a sync client): most such holds last a moment.
+        if (source && IsInUse(failure.Error())) {
+            done.kind = FileDone::Kind::InUse;
+        } else if (MayMeanTheFolderIsGone(failure.Error())) {
+            const DirPath& folder = source ? source_ : destination_.Dir();
+            if (const DWORD error = FolderUnreachable(folder)) {
+                done.kind = FileDone::Kind::Unreachable;
+                done.failure =
+                    FailureLine(source ? kSourceUnreachableText : kDestinationUnreachableText, folder.Text(), error);
+            }
+        }
+    }
+    return done;
+}
+
+// Copies and places the file; false when a file of that name in the
+// destination is left as it is.
+bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, CopyPace& pace) const {
+    const std::wstring& name = job.name;
+    if (!job.replaceExisting && destination_.HoldsFile(name)) return false;
+    const Pause pause = [&pace](DWORD ms) { pace.Pause(ms); };
+    TemporaryCopy temporary(ledger_);
+    std::uint64_t size = 0;
+    bool existed = false;
+    {
+        FileStream source = FileStream::OpenRead(source_.PathOf(name), source_.ShownPathOf(name));
+        size = source.Size();
+        if (destination_.MayHold(name)) {
+            // Found before the copy, what will not be replaced costs no copying.
+            const FoundEntry existing = destination_.Find(name);
+            if (existing.found) {
+                if (existing.IsDirectory()) throw CreateFailure(destFile, ERROR_ACCESS_DENIED);
+                if (!job.replaceExisting) return false;
+                const DWORD refusal = ReplaceRefusal(existing, name);
+                if (refusal != ERROR_SUCCESS) throw CreateFailure(destFile, refusal);
+                existed = true;
+            }
+        }
+        std::string failure;
+        std::optional<FileStream> created;
+        const DWORD error = retries_.Run(pause, [&] {
+            try {
+                created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(), destination_.SourceNames(),
+                                                            destFile, temporary.file.path));
+                return static_cast<DWORD>(ERROR_SUCCESS);
+            } catch (const FileCreateError& refused) {
+                failure = refused.what();
+                return static_cast<DWORD>(refused.Error());
+            }
+        });
+        if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
+        temporary.Open(std::move(*created));
+        EarlyFlusher flusher;
+        CopyContent(source, *temporary.stream, size, pace, faults_, flusher);
+        flusher.End(pace);
+    }
+    // Without the flush the rename could reach the disk before the content
+    // does, and a power cut would leave a torn file under the name: a
+    // replaced copy lost, or a new one that every later run without the
+    // overwrite switch would skip as present.
+    if (!faults_ || faults_->BeforeFlush(destFile) == CopyFaults::Flush::Do) {
+        if (!FlushFileBuffersCall(temporary.stream->Native())) {
+            throw FailureOf<StreamWriteError>(kStreamWriteErrorText, destFile, ::GetLastError());
+        }
+    }
+    temporary.stream->Close();
+    try {
+        if (Place(job, destFile, temporary.file.path, existed, size, pause)) {
+            temporary.file.Keep();
+            return true;
+        }
+    } catch (const Failure&) {
+        temporary.file.Remove(retries_, pause);
+        throw;
+    }
+    temporary.file.Remove(retries_, pause);
+    return false;
+}
+
+// Puts the written and closed temporary file in place of destFile; false
+// when a file of that name has turned up that stays.
+bool FileCopier::Place(const FileJob& job, const std::string& destFile, const std::wstring& temporary,
+                       bool existed, std::uint64_t size, const Pause& pause) const {
+    const std::wstring& name = job.name;
+    const std::wstring target = destination_.Dir().PathOf(name);
+    const auto rename = [&](bool replace) {
+        return [&, replace] {
+            return ledger_.Place([&] { return MoveIntoPlace(temporary, target, replace); }, size);
+        };
+    };
+    if (!existed) {
+        // Refused for a moment when a scanner has opened the closed copy.
+        const DWORD error = retries_.Run(pause, rename(false));
+        if (error == ERROR_SUCCESS) return true;
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) throw CreateFailure(destFile, error);
+    }
+    // Looked at right before the rename, not at the start of the run: a
+    // desktop.ini or Thumbs.db that the shell has written meanwhile is as
+    // protected as one that was there.
+    const FoundEntry existing = destination_.Find(name);
+    // Something of that name turned up during the run, or the name is
+    // another file's 8.3 alias: without the switch, a file that is there
+    // is left alone, just as one there from the start.
+    if (!existed && !job.replaceExisting && !existing.IsDirectory()) return false;
+    if (existing.found) {
+        const DWORD refusal = job.replaceExisting ? ReplaceRefusal(existing, name) : ERROR_ACCESS_DENIED;
+        if (refusal != ERROR_SUCCESS) throw CreateFailure(destFile, refusal);
+    }
+    // A reader that has the old copy open without sharing its deletion
+    // refuses the replacement while it holds it; a file that has become
+    // protected meanwhile refuses it for good.
+    const DWORD error = retries_.Run(pause, rename(existing.found), [&](DWORD refused) {
+        if (!IsMomentaryRefusal(refused)) return false;
+        const FoundEntry now = destination_.Find(name);
+        return !now.found || ReplaceRefusal(now, name) == ERROR_SUCCESS;
+    });
+    if (error != ERROR_SUCCESS) throw CreateFailure(destFile, error);
+    return true;
+}
+
+}  // namespace zelvo

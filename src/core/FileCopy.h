@@ -1,0 +1,126 @@
+// One file's copy, from its source to its place in the destination, on
+// whichever thread the run gives it: read into a temporary file of the
+// destination, flushed, renamed under its name.
+#pragma once
+
+#include "core/CopyRun.h"
+#include "core/Destination.h"
+#include "core/FileSystem.h"
+#include "core/Retry.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+// Thrown inside a file's copy once its run has stopped: the copy is
+// abandoned, its temporary file goes, and nothing of it is put in place.
+class CopyStopped : public std::exception {
+public:
+    const char* what() const noexcept override { return "Copy stopped"; }
+};
+
+// How a copy waits, on the thread that makes it.
+class CopyPace {
+public:
+    virtual ~CopyPace() = default;
+    // Waits about ms (a pause between two tries of a step); throws when the
+    // run ends meanwhile.
+    virtual void Pause(DWORD ms) = 0;
+    // Between buffers; throws when the run has ended.
+    virtual void Check() = 0;
+};
+
+struct FileJob {
+    std::size_t index = 0;  // the entry's place in the listing
+    std::wstring name;
+    bool replaceExisting = false;  // the overwrite switch when the file was started
+    bool again = false;            // a second try of a source that was in use
+};
+
+struct FileDone {
+    enum class Kind {
+        Copied,
+        Skipped,      // a file of that name is there and stays
+        Failed,       // failure: its line
+        InUse,        // another program has the source open; failure: its line
+        Unreachable,  // a folder of the run cannot be reached; failure: the folder's line
+        Stopped,      // the run stopped it; nothing of it is in place
+    };
+    FileJob job;
+    Kind kind = Kind::Stopped;
+    std::string failure;
+};
+
+// What the copies of one run share, whichever thread makes them: the
+// temporary files they have open, and the gate through which they are put
+// in place and counted.
+class CopyLedger {
+public:
+    CopyLedger() { ::InitializeSRWLock(&gate_); }
+    CopyLedger(const CopyLedger&) = delete;
+    CopyLedger& operator=(const CopyLedger&) = delete;
+
+    void Opened(FileStream& file);
+    void Closed(FileStream& file) noexcept;
+
+    // Calls `rename` (true when it put the copy in place) and counts the copy
+    // with its bytes when it did; ERROR_SUCCESS, or the platform's error of
+    // the rename. Throws CopyStopped, without the call, once the run is
+    // closed to placing.
+    DWORD Place(const std::function<bool()>& rename, std::uint64_t bytes);
+
+    // Closes the run to placing: once this has returned, nothing more is put
+    // in place (a rename under way has been waited for, and counted). Marks
+    // every temporary file still open to be deleted with its handle, so that
+    // none is left however the process ends; returns how many. Never throws.
+    int Close() noexcept;
+
+    int Placed() const { return placed_.load(); }
+    std::uint64_t PlacedBytes() const { return placedBytes_.load(); }
+
+private:
+    SRWLOCK gate_;
+    bool closed_ = false;  // under the gate
+    std::mutex openLock_;
+    std::vector<FileStream*> open_;
+    std::atomic<int> placed_{0};
+    std::atomic<std::uint64_t> placedBytes_{0};
+};
+
+// A large copy is flushed every this many bytes while it is written, on a
+// thread of its own, so that the disk takes it in as it comes rather than
+// all at the end.
+inline constexpr std::uint64_t kEarlyFlushBytes = 32u << 20;
+
+// Copies the files of one run, one call a file.
+class FileCopier {
+public:
+    FileCopier(const DirPath& source, const Destination& destination, CopyFaults* faults, Retries& retries,
+               CopyLedger& ledger)
+        : source_(source), destination_(destination), faults_(faults), retries_(retries), ledger_(ledger) {}
+
+    // Copies the file of `job`. A failure comes back as the outcome; throws
+    // only what `pace` throws (the run has ended).
+    FileDone Copy(const FileJob& job, CopyPace& pace) const;
+
+private:
+    bool CopyAndPlace(const FileJob& job, const std::string& destFile, CopyPace& pace) const;
+    bool Place(const FileJob& job, const std::string& destFile, const std::wstring& temporary, bool existed,
+               std::uint64_t size, const Pause& pause) const;
+
+    const DirPath& source_;
+    const Destination& destination_;
+    CopyFaults* faults_;
+    Retries& retries_;
+    CopyLedger& ledger_;
+};
+
+}  // namespace zelvo

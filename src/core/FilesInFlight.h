@@ -1,0 +1,65 @@
+// Several files of one run copied at once, each on a worker thread, for the
+// folders behind a network, where every step of a copy waits for a round
+// trip and one file after another leaves the link idle nearly all the time.
+// The run's own thread hands the files over in listing order and takes back
+// what each came to; workers wait on nothing of the window.
+#pragma once
+
+#include "core/FileCopy.h"
+#include "core/Handles.h"
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace zelvo {
+
+class FilesInFlight {
+public:
+    using Copy = std::function<FileDone(const FileJob&, CopyPace&)>;
+
+    // Starts up to `workers` threads (through CreateThreadCall); Workers()
+    // tells how many it got, none when the platform gives no thread.
+    FilesInFlight(int workers, Copy copy);
+    FilesInFlight(const FilesInFlight&) = delete;
+    FilesInFlight& operator=(const FilesInFlight&) = delete;
+    // Stops and waits for the workers.
+    ~FilesInFlight();
+
+    int Workers() const { return static_cast<int>(threads_.size()); }
+    int InFlight() const { return inFlight_; }
+    // Whether another file may be started now.
+    bool CanStart() const { return inFlight_ < Workers(); }
+    void Start(FileJob job);
+    // The files that have come to an end since the last call, waiting up to
+    // `ms` for one when none has and some are in flight.
+    std::vector<FileDone> Finished(DWORD ms);
+    // No file is started from now on (Start hands it back as Stopped); those
+    // waiting for a worker come back Stopped at once, those in flight end at
+    // their next pause or buffer. Never throws.
+    void Stop() noexcept;
+    // Waits until every worker has ended, calling `look` every
+    // kFlushWaitStepMs (a flush under way cannot be cut short). Never throws.
+    void Join(const std::function<void()>& look) noexcept;
+
+private:
+    class WorkerPace;
+    static DWORD WINAPI Work(void* self);
+    void WorkOn();
+
+    Copy copy_;
+    KernelHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle jobsWaiting_{::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr)};
+    KernelHandle doneWaiting_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::mutex lock_;
+    std::deque<FileJob> jobs_;
+    std::vector<FileDone> done_;
+    int inFlight_ = 0;      // the run's own thread only
+    bool stopped_ = false;  // under lock_
+    std::vector<KernelHandle> threads_;  // last: the threads end before the rest goes
+};
+
+}  // namespace zelvo
