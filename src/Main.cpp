@@ -57,6 +57,11 @@ std::string MissingDirectoryText(const std::string& path) { return "目录[" + p
 namespace {
 // Follows the missing-directory text in the run log.
 constexpr char kNotBackedUpText[] = "未备份";
+// A set time that no tick examined, and why, where the program knows it.
+constexpr char kMissedTimeText[] = "错过备份时间";
+constexpr char kMissedInRunText[] = "(上一次备份仍在进行)";
+constexpr char kMissedAsleepText[] = "(计算机睡眠)";
+constexpr char kMissedClockText[] = "(系统时间被调整)";
 }  // namespace
 
 std::string ModuleFileName() {
@@ -313,16 +318,24 @@ void TMainForm::Timer1Timer() {
     // nor does one that comes while the program ends with the session.
     if (runOpen_ || sessionEnded_) return;
     const SlotScheduler::Tick tick = scheduler_.BeginTick(WholeSeconds(now));
+    int slot = 1;
     try {
-        CheckBackupTime(tick, 1, CheckBox1, DateTimePicker1);
-        CheckBackupTime(tick, 2, CheckBox2, DateTimePicker2);
-        CheckBackupTime(tick, 3, CheckBox3, DateTimePicker3);
+        for (; slot <= kSlotCount; ++slot) CheckBackupTime(tick, slot, *SlotCheckBox(slot), *SlotPicker(slot));
     } catch (const ui::SilentAbort&) {
         // A missing directory ends the tick; the remaining slots are not examined.
     }
     // The program is ending with the session; nothing may wait for a click.
     if (sessionEnded_) return;
+    // The slots after one that met a missing directory would have met it too,
+    // and the log has its line: their backups are not missed ones. Only a set
+    // time they missed before this tick is written down.
+    while (++slot <= kSlotCount) ExamineSlot(tick, slot, *SlotCheckBox(slot), *SlotPicker(slot), clock_());
     scheduler_.Handled(WholeSeconds(clock_()));
+    // A suspend is followed by ticks until the computer actually sleeps, and
+    // the resume may come after the first tick on waking.
+    missCauses_.slept = missCauses_.suspended;
+    missCauses_.clockChanged = false;
+    missCauses_.ranInPreviousTick = std::exchange(missCauses_.ranInTick, false);
     // Only now, with the tick over, may a box wait for its click: the ticks
     // that come meanwhile are handled inside its loop and run as usual.
     ui::Reports().ShowPending();
@@ -331,10 +344,7 @@ void TMainForm::Timer1Timer() {
 void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::CheckBox& checkBox,
                                 ui::TimePicker& picker) {
     const DateTime now = clock_();
-    if (runOpen_ ||
-        !scheduler_.IsDue(tick, slot, checkBox.Checked(), SecondOfDay(picker.Value()), WholeSeconds(now))) {
-        return;
-    }
+    if (runOpen_ || !ExamineSlot(tick, slot, checkBox, picker, now)) return;
     // A path pasted with its quotes ("Copy as path") or blanks names the same folder.
     const std::string source = CleanDirectoryText(SourceEdit.Text());
     const std::string dest = CleanDirectoryText(DesEdit.Text());
@@ -363,6 +373,7 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
         // dialog would be committed as it stands.
         ui::CancelLabelEdits();
         dialog->ShowModal();
+        missCauses_.ranInTick = true;
         outcome = std::move(dialog->Outcome);
     }
     if (sessionEnded_) {
@@ -372,6 +383,50 @@ void TMainForm::CheckBackupTime(const SlotScheduler::Tick& tick, int slot, ui::C
     }
     // The dialog is gone before its run is reported.
     if (outcome.ran) ReportRun(source, dest, outcome);
+}
+
+bool TMainForm::ExamineSlot(const SlotScheduler::Tick& tick, int slot, const ui::CheckBox& checkBox,
+                             const ui::TimePicker& picker, DateTime now) {
+    const int slotSecond = SecondOfDay(picker.Value());
+    SlotScheduler::Missed missed = SlotScheduler::Missed::No;
+    const bool due = scheduler_.IsDue(tick, slot, checkBox.Checked(), slotSecond, WholeSeconds(now), &missed);
+    if (missed != SlotScheduler::Missed::No) LogMissedTime(now, slotSecond, missed);
+    return due;
+}
+
+void TMainForm::LogMissedTime(DateTime at, int slotSecond, SlotScheduler::Missed missed) {
+    std::string text = std::string(kMissedTimeText) + " " +
+                       FormatDateTime(kTimeFormat, FromWholeSeconds(slotSecond), formatSettings_);
+    const char* cause = nullptr;
+    if (missed == SlotScheduler::Missed::InsideATick) {
+        // Without a run, the tick only passed into the next second between two slots.
+        if (missCauses_.ranInTick || missCauses_.ranInPreviousTick) cause = kMissedInRunText;
+    } else if (missCauses_.slept) {
+        cause = kMissedAsleepText;
+    } else if (missCauses_.clockChanged) {
+        cause = kMissedClockText;
+    }
+    if (cause) text += std::string(" ") + cause;
+    RunLog(AppPath, formatSettings_).AppendLine(at, text);
+}
+
+void TMainForm::NoteMissCause(UINT msg, WPARAM wParam) {
+    if (msg == WM_TIMECHANGE) missCauses_.clockChanged = true;
+    if (msg != WM_POWERBROADCAST) return;
+    switch (wParam) {
+    case PBT_APMSUSPEND:
+        missCauses_.suspended = true;
+        missCauses_.slept = true;
+        break;
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMECRITICAL:
+        missCauses_.suspended = false;
+        missCauses_.slept = true;
+        break;
+    default:
+        break;
+    }
 }
 
 void TMainForm::ReportMissingDirectory(DateTime at, const std::string& path) {
@@ -485,6 +540,8 @@ void TMainForm::OnTimer(UINT_PTR id) {
 }
 
 LRESULT TMainForm::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
+    NoteMissCause(msg, wParam);
+    if (msg == WM_POWERBROADCAST) return TRUE;
     // Posted messages wait in the queue until the run is over; these are
     // posted again to join them. A double-click asked to see the window; a
     // menu opening later at a stale place would only surprise, so a right
@@ -501,6 +558,10 @@ LRESULT TMainForm::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    NoteMissCause(msg, wParam);
+    // What a window that takes note of a power event answers (it grants a
+    // query); Wine's DefWindowProc would answer 0.
+    if (msg == WM_POWERBROADCAST) return TRUE;
     if (msg == kTrayCallbackMessage) {
         TrayIconMessage(lParam);
         return 0;

@@ -171,6 +171,12 @@ private:
     void PickFolder(const char* caption, ui::Edit& target);
     ui::CheckBox* SlotCheckBox(int slot);
     ui::TimePicker* SlotPicker(int slot);
+    // Examines a slot; a set time it missed goes into the log. True when its backup is due.
+    bool ExamineSlot(const SlotScheduler::Tick& tick, int slot, const ui::CheckBox& checkBox,
+                     const ui::TimePicker& picker, DateTime now);
+    void LogMissedTime(DateTime at, int slotSecond, SlotScheduler::Missed missed);
+    // Notes the broadcasts that tell why no tick came at a set time.
+    void NoteMissCause(UINT msg, WPARAM wParam);
     // Queue the reports of a tick; the tick shows them when it is over.
     void ReportMissingDirectory(DateTime at, const std::string& path);
     void ReportRun(const std::string& source, const std::string& dest, const BackupOutcome& outcome);
@@ -182,6 +188,14 @@ private:
     MainFormSite site_;
     FormatSettings formatSettings_;
     SlotScheduler scheduler_;
+    // What may have kept the ticks from a set time.
+    struct MissCauses {
+        bool suspended = false;     // going to sleep, and no resume heard yet
+        bool slept = false;         // since the last handled tick
+        bool clockChanged = false;  // since the last handled tick
+        bool ranInTick = false;     // a run held this tick
+        bool ranInPreviousTick = false;
+    } missCauses_;
     bool runOpen_ = false;
     // The session ended during a run: the program ends with it.
     bool sessionEnded_ = false;

@@ -24,15 +24,28 @@ namespace zelvo {
 // that ended its tick) are not caught up; a larger gap or a clock that went
 // backwards counts only the current second. Per slot it remembers the second
 // examined last, so no slot examines the same second twice in a row.
+//
+// A checked slot whose second of the day passed, since its previous
+// examination, in a second that no examination of it covered was missed: the
+// examination tells so once, however many days went by, and whether that
+// second passed inside a handled tick (a run started by a slot held
+// the tick) or between two ticks (the computer slept, the process was
+// stopped, the clock was set forward). The first examination of a slot, and
+// one after the clock went backwards, tell nothing.
 class SlotScheduler {
 public:
     static constexpr int kMaxCatchUpSeconds = 3;
 
-    // The seconds a tick examines besides each slot's own reading: those in
-    // which no tick was handled, [first, last] (empty when first > last).
+    enum class Missed { No, InsideATick, BetweenTicks };
+
     struct Tick {
-        std::int64_t first = 1;
-        std::int64_t last = 0;
+        // Its first clock reading, and the last reading of the tick handled
+        // before it (none: this is the first).
+        std::int64_t start = 0;
+        std::optional<std::int64_t> previousEnd;
+        // The seconds in between, in which no tick was handled, are few
+        // enough for a drifting timer's: this tick examines them too.
+        bool catchUp = false;
     };
 
     // Starts a tick at its first clock reading.
@@ -42,8 +55,10 @@ public:
     // true when its backup is due. slotSecond is the slot's time as
     // SecondOfDay gives it. An unchecked slot is never due, but the seconds
     // still count as examined. The first call for a slot examines only the
-    // current second.
-    bool IsDue(const Tick& tick, int slot, bool checked, int slotSecond, std::int64_t nowSecond);
+    // current second. When `missed` is given, it tells whether the slot's
+    // second passed unexamined since the slot's previous examination.
+    bool IsDue(const Tick& tick, int slot, bool checked, int slotSecond, std::int64_t nowSecond,
+               Missed* missed = nullptr);
 
     // Notes a clock reading taken inside a handled tick (its end).
     void Handled(std::int64_t nowSecond) { lastHandled_ = nowSecond; }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
 #include <vector>
 
 namespace zelvo {
@@ -175,6 +177,64 @@ TEST_F(SlotSchedulerTest, ASecondAnAbortedTickPassedIsNotExaminedAgain) {
             tick = s.BeginTick(next);
             EXPECT_FALSE(s.IsDue(tick, 1, true, kNoon, next));
             EXPECT_FALSE(s.IsDue(tick, 2, true, kNoon, next));
+        }
+    }
+}
+
+// A checked slot's second that passed, since the slot's previous examination,
+// in no second an examination of it covered is missed: told once, with where
+// it passed (between two ticks, or inside a tick that a run held). Each tick
+// gives the readings at which it examines slots 1, 2 and 3 and its end; each
+// verdict a letter per slot: R due, G missed between ticks, H missed inside a
+// tick, B missed between ticks and due again (a day later), . neither. A slot
+// time of -1 is an unchecked slot at noon.
+TEST_F(SlotSchedulerTest, ASecondNoExaminationCoveredIsMissedOnce) {
+    using Readings = std::array<std::int64_t, 4>;
+    const auto same = [](std::int64_t at) { return Readings{at, at, at, at}; };
+    const std::int64_t day = 86400;
+    const int noon = kNoon, at5 = kNoon + 5, at10 = kNoon + 10;
+    struct Row {
+        const char* what;
+        std::array<int, 3> slots;
+        std::vector<Readings> ticks;
+        std::vector<std::string> verdicts;
+    };
+    const Row rows[] = {
+        {"stopped 8 s across it", {noon, -1, -1}, {same(At(11, 59, 57)), same(At(12, 0, 5))}, {"...", "G.."}},
+        {"3 s late: caught up and run", {noon, -1, -1}, {same(At(11, 59, 58)), same(At(12, 0, 1))}, {"...", "R.."}},
+        {"clock set back a day", {noon, noon, noon}, {same(At(13, 0, 0) + day), same(At(13, 0, 0))}, {"...", "..."}},
+        {"clock set back after a run that outlasted slot 1's second", {at5, noon, -1},
+         {same(At(11, 59, 59)), {At(12, 0, 0), At(12, 0, 0), At(12, 0, 10), At(12, 0, 10)}, same(At(11, 55, 0))},
+         {"...", ".R.", "..."}},
+        {"three days, once per slot", {noon, at5, at10},
+         {same(At(11, 0, 0)), same(At(11, 0, 0) + 3 * day), same(At(11, 0, 1) + 3 * day)},
+         {"...", "GGG", "..."}},
+        {"a day and its second again", {noon, -1, -1}, {same(At(11, 59, 59)), same(At(12, 0, 0) + day)},
+         {"...", "B.."}},
+        {"slot 1's run outlasts slot 2's second; slot 3 at the second after it runs", {noon, at5, at10},
+         {same(At(11, 59, 59)), {At(12, 0, 0), At(12, 0, 10), At(12, 0, 10), At(12, 0, 10)}, same(At(12, 0, 11))},
+         {"...", "RHR", "..."}},
+        {"slot 2's run outlasts slot 1's second, told at the next tick", {at5, noon, -1},
+         {same(At(11, 59, 59)), {At(12, 0, 0), At(12, 0, 0), At(12, 0, 10), At(12, 0, 10)}, same(At(12, 0, 11))},
+         {"...", ".R.", "H.."}},
+        {"unchecked", {-1, -1, -1}, {same(At(11, 59, 57)), same(At(12, 0, 5))}, {"...", "..."}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SlotScheduler s;
+        for (std::size_t i = 0; i < row.ticks.size(); ++i) {
+            const Readings& at = row.ticks[i];
+            const SlotScheduler::Tick tick = s.BeginTick(at[0]);
+            std::string verdict;
+            for (int slot = 1; slot <= 3; ++slot) {
+                const int second = row.slots[slot - 1];
+                SlotScheduler::Missed missed = SlotScheduler::Missed::InsideATick;
+                const bool due = s.IsDue(tick, slot, second >= 0, second >= 0 ? second : noon, at[slot - 1], &missed);
+                static const char kLetters[3][2] = {{'.', 'R'}, {'H', 'h'}, {'G', 'B'}};
+                verdict += kLetters[static_cast<int>(missed)][due ? 1 : 0];
+            }
+            s.Handled(at[3]);
+            EXPECT_EQ(verdict, row.verdicts[i]) << i;
         }
     }
 }

@@ -1,7 +1,8 @@
 // The real program left alone: a box that waits for a click holds back no
 // scheduled run, one box is open at a time, every box fits the screen, the
-// tray icon survives a restart of the shell, and a session that ends during a
-// run leaves the run's block in the log.
+// tray icon survives a restart of the shell, a session that ends during a
+// run leaves the run's block in the log, and so does a set time that passed
+// while the program was stopped.
 #include "Backup.h"
 #include "Main.h"
 #include "e2e/ProgramDriver.h"
@@ -369,6 +370,50 @@ TEST_F(UnattendedProgramTest, RunLogHoldsABlockPerRunAndRollsOverAtOneMebibyte) 
     text = ReadFileBytes(log);
     EXPECT_NE(text.find("] 目录[" + source + "]不存在! 未备份\r\n"), std::string::npos) << text;
     EXPECT_EQ(Count(text, "开始备份"), 2u);
+    CloseProgram();
+}
+
+// The program's process is stopped (SIGSTOP) for 8 s across a set time, as
+// sleep or a frozen process would keep its ticks away: once it goes on, the
+// log says which time was missed, and no backup runs late.
+TEST_F(UnattendedProgramTest, ASetTimePassedWhileTheProgramWasStoppedIsLoggedAndNotCaughtUp) {
+    WriteFileBytes(source + "\\a.txt", "alpha");
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    const SYSTEMTIME at = ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id,
+                                  4 + (e2e::ProcessStartMs() + 999) / 1000);
+    // A tick has examined the armed slot (a slot's first examination looks not back).
+    const std::string armed = StatusText();
+    ASSERT_TRUE(WaitFor([&] { return StatusText() != armed; }, 3000)) << "no tick";
+    // Under Wine the Unix process's command line names the exe by its path,
+    // whose folder is this test's own; the brackets keep the pattern from
+    // matching the shell that carries it.
+    const std::string pattern = folder.substr(folder.rfind('\\') + 1) + ".ZelvoBackup[.]exe";
+    const std::string verdict = folder + "\\signal.verdict";
+    ASSERT_TRUE(e2e::RunUnix("kill -STOP $(pgrep -f '" + pattern + "')", verdict, 10000)) << "not stopped";
+    SYSTEMTIME stopped{}, resumed{};
+    ::GetLocalTime(&stopped);
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    ::GetLocalTime(&resumed);
+    ASSERT_TRUE(e2e::RunUnix("kill -CONT $(pgrep -f '" + pattern + "')", verdict, 10000)) << "not continued";
+    // Seconds from the set time, across midnight too.
+    const auto fromSetTime = [&at](const SYSTEMTIME& t) {
+        const int seconds = (t.wHour - at.wHour) * 3600 + (t.wMinute - at.wMinute) * 60 + t.wSecond - at.wSecond;
+        return seconds < -43200 ? seconds + 86400 : seconds > 43200 ? seconds - 86400 : seconds;
+    };
+    ASSERT_LT(fromSetTime(stopped), 0) << "stopped too late to tell";
+    ASSERT_GT(fromSetTime(resumed), 1);
+
+    char time[16];
+    std::snprintf(time, sizeof time, "%02u:%02u:%02u", at.wHour, at.wMinute, at.wSecond);
+    const std::string log = folder + "\\Backup.log";
+    const std::string line = std::string("] 错过备份时间 ") + time + "\r\n\r\n";
+    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(log).find(line) != std::string::npos; }, 5000))
+        << ReadFileBytes(log);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(ReadFileBytes(log).find("开始备份"), std::string::npos) << ReadFileBytes(log);
+    EXPECT_EQ(::GetFileAttributesA(dest.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(ErrorBoxes().empty() && InformationBoxes().empty());
     CloseProgram();
 }
 
