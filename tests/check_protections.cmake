@@ -13,10 +13,16 @@
 cmake_minimum_required(VERSION 3.20)
 set(missing)
 
-execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE header RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump -p failed on ${FILE}")
-endif()
+# What objdump shows of FILE with the given options.
+function(objdump_of var)
+    execute_process(COMMAND ${OBJDUMP} ${ARGN} ${FILE} OUTPUT_VARIABLE shown RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "objdump ${ARGN} failed on ${FILE}")
+    endif()
+    set(${var} "${shown}" PARENT_SCOPE)
+endfunction()
+
+objdump_of(header -p)
 
 # objdump lists the DllCharacteristics flags that are set below the value, one a line.
 if(NOT header MATCHES "\nDllCharacteristics[ \t]+[0-9a-f]+\n((\t+[A-Z_]+\n)*)")
@@ -55,10 +61,7 @@ if(CMAKE_MATCH_1 MATCHES "^0+$" OR header MATCHES "\n\trelocations stripped\n")
 endif()
 
 # objdump -h marks a section CODE when it is executable and READONLY unless it is writable.
-execute_process(COMMAND ${OBJDUMP} -h ${FILE} OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump -h failed on ${FILE}")
-endif()
+objdump_of(sections -h)
 string(REGEX MATCHALL "\n +[0-9]+ [^ \n]+ [^\n]*\n +[A-Z, ]+" entries "${sections}")
 if(NOT entries)
     message(FATAL_ERROR "objdump shows no sections for ${FILE}")
@@ -72,10 +75,7 @@ foreach(entry ${entries})
     endif()
 endforeach()
 
-execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${FILE} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump -d failed on ${FILE}")
-endif()
+objdump_of(listing -d --no-show-raw-insn)
 if(NOT listing MATCHES "\n *[0-9a-f]+:\t[a-z]")
     message(FATAL_ERROR "no instructions found in ${FILE}")
 endif()
