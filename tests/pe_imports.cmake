@@ -1,7 +1,8 @@
 # Reads the DLLs a PE file imports, with objdump -p.
-#   zelvo_pe_imports(<objdump> <file> <imports_var> <has_delay_imports_var>)
+#   zelvo_pe_imports(<objdump> <file> <imports_var> <has_delay_imports_var> [<functions_var>])
 # imports_var: the DLL names, lower case. has_delay_imports_var: whether the
 # file has a delay-import table, whose entries objdump does not list.
+# functions_var: what is imported by name, as dll!function (dll lower case).
 function(zelvo_pe_imports objdump file imports_var delay_var)
     execute_process(COMMAND ${objdump} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
@@ -25,4 +26,19 @@ function(zelvo_pe_imports objdump file imports_var delay_var)
         set(${delay_var} TRUE PARENT_SCOPE)
     endif()
     set(${imports_var} ${imports} PARENT_SCOPE)
+    if(ARGC GREATER 4)
+        # Below each DLL's name, one line a function: its address, hint and name.
+        string(REGEX MATCHALL "DLL Name: [^\n]+\n[^\n]*\n(\t[0-9a-f]+\t +[0-9]+ +[^\n]+\n)*" blocks "${dump}")
+        set(functions)
+        foreach(block ${blocks})
+            string(REGEX MATCH "^DLL Name: ([^\n]+)" dll "${block}")
+            string(TOLOWER "${CMAKE_MATCH_1}" dll)
+            string(REGEX MATCHALL "\t[0-9a-f]+\t +[0-9]+ +[^\n]+" members "${block}")
+            foreach(member ${members})
+                string(REGEX REPLACE "^\t[0-9a-f]+\t +[0-9]+ +" "" name "${member}")
+                list(APPEND functions "${dll}!${name}")
+            endforeach()
+        endforeach()
+        set(${ARGV4} ${functions} PARENT_SCOPE)
+    endif()
 endfunction()
