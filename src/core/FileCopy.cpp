@@ -64,7 +64,7 @@ private:
 // end does all.
 class EarlyFlusher {
 public:
-    EarlyFlusher() = default;
+    explicit EarlyFlusher(bool wanted) : wanted_(wanted) {}
     EarlyFlusher(const EarlyFlusher&) = delete;
     EarlyFlusher& operator=(const EarlyFlusher&) = delete;
     // Waits for the flush under way: the file must stay open until then.
@@ -77,6 +77,7 @@ public:
 
     // Begins a flush of `file` unless one is under way.
     void Begin(HANDLE file) {
+        if (!wanted_) return;
         if (!thread_ && work_ && idle_) {
             // A flush needs little stack; a small reservation spares the
             // 32-bit address space.
@@ -89,7 +90,7 @@ public:
         ::SetEvent(work_.Get());
     }
 
-    // Waits for the flush under way, calling `look` every kFlushWaitStepMs.
+    // Waits for the flush under way, checking the pace every kFlushWaitStepMs.
     void End(CopyPace& pace) {
         while (thread_ && ::WaitForSingleObject(idle_.Get(), kFlushWaitStepMs) == WAIT_TIMEOUT) pace.Check();
     }
@@ -110,6 +111,7 @@ private:
 
     KernelHandle work_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a flush to make, or quit
     KernelHandle idle_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};    // no flush under way
+    bool wanted_;
     HANDLE file_ = nullptr;
     std::atomic<bool> quit_{false};
     KernelHandle thread_;  // last: the thread ends before the events close
@@ -250,6 +252,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
     if (!job.replaceExisting && destination_.HoldsFile(name)) return false;
     const Pause pause = [&pace](DWORD ms) { pace.Pause(ms); };
     TemporaryCopy temporary(ledger_);
+    const bool flush = !faults_ || faults_->BeforeFlush(destFile) == CopyFaults::Flush::Do;
     std::uint64_t size = 0;
     bool existed = false;
     {
@@ -280,7 +283,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
         temporary.Open(std::move(*created));
-        EarlyFlusher flusher;
+        EarlyFlusher flusher(flush);
         CopyContent(source, *temporary.stream, size, pace, faults_, flusher);
         flusher.End(pace);
     }
@@ -288,10 +291,8 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
     // does, and a power cut would leave a torn file under the name: a
     // replaced copy lost, or a new one that every later run without the
     // overwrite switch would skip as present.
-    if (!faults_ || faults_->BeforeFlush(destFile) == CopyFaults::Flush::Do) {
-        if (!FlushFileBuffersCall(temporary.stream->Native())) {
-            throw FailureOf<StreamWriteError>(kStreamWriteErrorText, destFile, ::GetLastError());
-        }
+    if (flush && !FlushFileBuffersCall(temporary.stream->Native())) {
+        throw FailureOf<StreamWriteError>(kStreamWriteErrorText, destFile, ::GetLastError());
     }
     temporary.stream->Close();
     try {

@@ -50,6 +50,7 @@ RunRecord SampleRun() {
     record.result.directories = 2;
     record.result.failures = {"Cannot open file D:\\源目录\\locked.txt", "Stream write error"};
     record.result.leftoversRemoved = 1;
+    record.result.notTried = 7;
     return record;
 }
 
@@ -64,6 +65,7 @@ const char kSampleBlock[] =
     "    失败: 2 个\r\n"
     "    Cannot open file D:\\源目录\\locked.txt\r\n"
     "    Stream write error\r\n"
+    "    未备份: 7 个文件 (目录无法访问)\r\n"
     "    清除: 上次中断留下的临时文件 1 个\r\n"
     "\r\n";
 
