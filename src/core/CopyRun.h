@@ -137,8 +137,8 @@ public:
     virtual ~CopyFaults() = default;
     virtual std::uint32_t FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
     virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
-    // Asked just before each new copy is flushed to disk: Skip leaves the
-    // flush out (the benchmark measures its cost that way).
+    // Asked once for each new copy, before it is written: Skip leaves its
+    // flushes out (the benchmark measures their cost that way).
     virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }
     // Asked before each further entry of a listing of `dir` (the directory
     // text as given) is fetched, after `listed` entries: a nonzero error code

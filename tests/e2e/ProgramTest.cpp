@@ -82,29 +82,27 @@ TEST_F(ProgramTest, RunFailuresComeInOneBoxOnceTheDialogIsGone) {
     WriteFileBytes(source + "\\free.txt", "free");
     WriteFileBytes(source + "\\locked.txt", "locked");
     WriteFileBytes(source + "\\held.txt", "held");
-    test::ExclusiveLock lock(source + "\\locked.txt");
-    test::ExclusiveLock hold(source + "\\held.txt");
-    ASSERT_TRUE(lock.Held() && hold.Held());
+    // Folders in the way of two copies: those files fail at once.
+    ASSERT_TRUE(::CreateDirectoryA(dest.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((dest + "\\locked.txt").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((dest + "\\held.txt").c_str(), nullptr));
     SetPaths();
     ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 3);
 
-    // After the second chance that files in use get, 10 s past the others.
-    const HWND box = WaitForErrorBox(25000);
+    const HWND box = WaitForErrorBox(10000);
     ASSERT_NE(box, nullptr) << "no error box";
     EXPECT_EQ(FindOwn(TBackupForm::kClassName), nullptr);
     const std::string message = e2e::BoxMessage(box);
     // Which file, and why, in Windows' words.
-    const std::string held = " (" + SystemErrorText(ERROR_SHARING_VIOLATION) + ")";
-    EXPECT_NE(message.find("Cannot open file " + source + "\\locked.txt" + held), std::string::npos) << message;
-    EXPECT_NE(message.find("Cannot open file " + source + "\\held.txt" + held), std::string::npos) << message;
+    const std::string refused = " (" + SystemErrorText(ERROR_ACCESS_DENIED) + ")";
+    EXPECT_NE(message.find("Cannot create file " + dest + "\\locked.txt" + refused), std::string::npos) << message;
+    EXPECT_NE(message.find("Cannot create file " + dest + "\\held.txt" + refused), std::string::npos) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     EXPECT_EQ(message.back(), ')');  // no full stop after a bracket
     EXPECT_EQ(ReadFileBytes(dest + "\\free.txt"), "free");
 
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return FindOwn("#32770", kApplicationTitle) == nullptr; }, 5000));
-    lock.Release();
-    hold.Release();
 
     // A destination on a small disk: the file that does not fit fails with
     // its name and the reason, in the box and in the log; its old copy stays

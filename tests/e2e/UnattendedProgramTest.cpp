@@ -622,5 +622,81 @@ TEST_F(UnattendedProgramTest, ASessionThatEndsBetweenFilesLeavesABlockThatMatche
     for (int i = 0; i < 200; ++i) EXPECT_EQ(ReadFileBytes(dest + "\\old" + std::to_string(i) + ".txt"), "old");
 }
 
+// A backup to a NAS: \\zelvo-nas-<pid>\backup is served by Wine from its
+// prefix's dosdevices\unc, here a FUSE pass-through in which every operation
+// waits 1 ms and every flush 5 ms more (a LAN round trip, a NAS disk). The run
+// copies everything with files in flight; a second run, during which the
+// share drops, stops with one line for the folder, keeps what it placed, and
+// counts the rest as not backed up.
+TEST_F(UnattendedProgramTest, ABackupToAShareAndAShareThatDropsDuringOne) {
+    const char* script = std::getenv("ZELVO_LATENCY_FS");
+    ASSERT_NE(script, nullptr) << "ZELVO_LATENCY_FS is not set";
+    if (!e2e::RunUnix("test -c /dev/fuse", folder + "\\fuse.verdict", 10000)) {
+        GTEST_SKIP() << "no /dev/fuse on this machine: no share can be simulated";
+    }
+    const std::string backing = folder + "\\nas-backing";
+    const std::string off = folder + "\\nas-off";
+    ::CreateDirectoryA(backing.c_str(), nullptr);
+    const std::string fsLog = folder + "\\nas.log";
+    const e2e::Mounted nas(folder + "\\nas",
+                           "(/usr/bin/python3 '" + std::string(script) + "' '" + e2e::UnixPath(backing) +
+                               "' '%s' --op-ms 1 --fsync-ms 5 --off '" + e2e::UnixPath(off) + "' > '" +
+                               e2e::UnixPath(fsLog) + "' 2>&1 &); for i in $(seq 100); do "
+                               "mountpoint -q '%s' && exit 0; sleep 0.1; done; exit 1");
+    ASSERT_TRUE(nas.Ok()) << "the share could not be mounted: " << ReadFileBytes(fsLog);
+    char prefix[MAX_PATH] = {};
+    ASSERT_GT(::GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH), 0u);
+    const std::string server = "zelvo-nas-" + std::to_string(::GetCurrentProcessId());
+    const std::string unc = std::string(prefix) + "/dosdevices/unc/" + server;
+    ASSERT_TRUE(e2e::RunUnix("mkdir -p '" + unc + "' && ln -s '" + nas.Unix() + "' '" + unc + "/backup'",
+                             folder + "\\link.verdict", 10000));
+    struct Unlink {
+        std::string unc, verdict;
+        ~Unlink() { e2e::RunUnix("rm -rf '" + unc + "'", verdict, 10000); }
+    } unlink{unc, folder + "\\unlink.verdict"};
+    constexpr int kFiles = 300;
+    const auto writeFiles = [&](const char* stem) {
+        for (int i = 0; i < kFiles; ++i) {
+            WriteFileBytes(source + "\\" + stem + std::to_string(1000 + i) + ".dat", std::string(4096, stem[0]));
+        }
+    };
+    const auto inBacking = [&](const char* stem) {
+        int count = 0;
+        for (const std::string& name : ScratchDir::List(backing)) count += name.rfind(stem, 0) == 0 ? 1 : 0;
+        return count;
+    };
+    writeFiles("f");
+    dest = "\\\\" + server + "\\backup";
+    ASSERT_NE((Start(), main), nullptr);
+    SetPaths();
+    ArmSlot(TMainForm::kCheckBox1Id, TMainForm::kDateTimePicker1Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return Count(ReadFileBytes(folder + "\\Backup.log"), "开始备份") == 1; }, 60000));
+    std::string log = ReadFileBytes(folder + "\\Backup.log");
+    EXPECT_NE(log.find("    复制: 300 个文件, 1228800 字节\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("    失败: 0 个\r\n"), std::string::npos) << log;
+    EXPECT_EQ(ScratchDir::List(backing).size(), static_cast<std::size_t>(kFiles));
+
+    // The share drops once the second run has put some of its copies in place.
+    writeFiles("g");
+    ArmSlot(TMainForm::kCheckBox2Id, TMainForm::kDateTimePicker2Id, 2);
+    ASSERT_TRUE(WaitFor([&] { return inBacking("g") >= 30; }, 30000)) << "the second run did not start";
+    WriteFileBytes(off, "off");
+    const HWND box = WaitForOne([&] { return ErrorBoxes(); }, 30000);
+    ASSERT_NE(box, nullptr) << "no error box";
+    ::DeleteFileA(off.c_str());
+    const std::string line = "目的目录[" + dest + "]无法访问 (" + SystemErrorText(ERROR_NOT_READY) + ")";
+    EXPECT_EQ(LongMessage(box), line);
+    Dismiss(box);
+    log = ReadFileBytes(folder + "\\Backup.log");
+    const int placed = inBacking("g");
+    EXPECT_LT(placed, kFiles);
+    EXPECT_NE(log.find("    复制: " + std::to_string(placed) + " 个文件, "), std::string::npos) << log;
+    EXPECT_NE(log.find("    失败: 1 个\r\n    " + line + "\r\n    未备份: " + std::to_string(kFiles - placed) +
+                       " 个文件 (目录无法访问)\r\n"),
+              std::string::npos)
+        << log;
+    CloseProgram();
+}
+
 }  // namespace
 }  // namespace zelvo
