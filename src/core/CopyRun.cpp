@@ -111,8 +111,8 @@ struct SetAside {
 class CopyPass {
 public:
     CopyPass(const DirPath& source, Destination& destination, const OverwriteSwitch& overwrite,
-             CopyProgress& progress, CopyFaults* faults, const CopyTuning& tuning, CopyRunResult& result,
-             CopyLedger& ledger, RunState& state)
+             CopyProgress& progress, CopyFaults* faults, const CopyTuning& tuning, int entries,
+             CopyRunResult& result, CopyLedger& ledger, RunState& state)
         : source_(source),
           destination_(destination),
           overwrite_(overwrite),
@@ -123,7 +123,7 @@ public:
           retries_(tuning.retries),
           pace_(progress),
           copier_(source, destination, faults, retries_, ledger),
-          inFlight_(Workers(tuning, source, destination),
+          inFlight_(Workers(tuning, entries),
                     [this](const FileJob& job, CopyPace& pace) { return copier_.Copy(job, pace); }) {
         state_.Watch(&inFlight_);
     }
@@ -138,6 +138,8 @@ public:
 
     Failures& FailureList() { return failures_; }
     bool Halted() const { return halted_; }
+    // How many copies may be made at once, each needing a folder of its own.
+    int Lanes() const { return std::max(1, inFlight_.Workers()); }
 
     // The run cannot start: the destination cannot be reached.
     void Halt(std::string line) {
@@ -171,10 +173,10 @@ public:
     void RemoveTemporaryFolder() { destination_.Finish(retries_, [this](DWORD ms) { pace_.Pause(ms); }); }
 
 private:
-    static int Workers(const CopyTuning& tuning, const DirPath& source, const Destination& destination) {
-        if (tuning.filesInFlight > 0) return tuning.filesInFlight;
-        return IsRemoteFolder(destination.Dir()) || IsRemoteFolder(source) ? kFilesInFlightRemote
-                                                                           : kFilesInFlightLocal;
+    // No more workers than entries: each costs a thread and a private folder.
+    static int Workers(const CopyTuning& tuning, int entries) {
+        const int workers = tuning.filesInFlight > 0 ? tuning.filesInFlight : kFilesInFlight;
+        return std::max(1, std::min(workers, entries));
     }
 
     void Start(FileJob job) {
@@ -323,11 +325,11 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
 
         DWORD listingError = ERROR_SUCCESS;
         {
-            CopyPass pass(source, destination, overwrite, progress, faults, tuning, result, ledger, state);
+            CopyPass pass(source, destination, overwrite, progress, faults, tuning, count, result, ledger, state);
             if (unreachable) {
                 pass.Halt(FailureLine(kDestinationUnreachableText, destPath, unreachable));
             } else {
-                destination.Prepare();
+                destination.Prepare(pass.Lanes());
                 if (destination.ListingError() != ERROR_SUCCESS) {
                     pass.FailureList().Add(Failures::kFirst, ListingFailureText(destPath, destination.ListingError()));
                 }

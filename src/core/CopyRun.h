@@ -59,10 +59,10 @@ public:
 // How long the run waits at a time before it calls KeepAlive again.
 inline constexpr DWORD kFlushWaitStepMs = 20;
 
-// How many files a run copies at once: on a share (a UNC path, or a drive
-// letter that reaches a network), and on a local disk.
-inline constexpr int kFilesInFlightRemote = 8;
-inline constexpr int kFilesInFlightLocal = 4;
+// How many files a run copies at once. On a share every step of a copy waits
+// for a round trip, and on a local disk the flushes of several copies are
+// taken in together; measured on both, eight in flight beat fewer.
+inline constexpr int kFilesInFlight = 8;
 
 // The one failure line of a run that stops because one of its folders cannot
 // be reached (a share that is off, or drops during the run).
@@ -119,8 +119,7 @@ using OverwriteSwitch = std::function<bool()>;
 // How a run paces itself; tests shorten the waits.
 struct CopyTuning {
     RetryTiming retries;
-    // Files copied at once; 0: kFilesInFlightRemote where either folder is
-    // on a share (IsRemoteFolder), kFilesInFlightLocal otherwise.
+    // Files copied at once; 0: kFilesInFlight.
     int filesInFlight = 0;
 };
 

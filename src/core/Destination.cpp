@@ -75,10 +75,11 @@ Destination::Destination(const std::string& path, ListingFault fault, const std:
 }
 
 Destination::~Destination() {
-    if (!temporaryDir_) return;
-    // Our own hold would make the removal fail just as another's does.
-    temporaryHold_.Reset();
-    RemoveEmptyDirectory(temporaryDir_->Path());
+    for (Folder& folder : folders_) {
+        // Our own hold would make the removal fail just as another's does.
+        folder.hold.Reset();
+        RemoveEmptyDirectory(folder.dir.Path());
+    }
 }
 
 int Destination::RemoveLeftovers(const std::function<void()>& look) {
@@ -93,29 +94,36 @@ int Destination::RemoveLeftovers(const std::function<void()>& look) {
     return removed;
 }
 
-void Destination::Prepare() {
-    if (temporaryDir_) return;
-    // Held for the whole run, so that the leftover sweep of another copy of
-    // the program leaves it and everything in it alone. Such a sweep may take
-    // the folder in the moment before the hold; then another is made.
-    for (int attempt = 0; attempt < kHoldAttempts && !temporaryDir_; ++attempt) {
-        const std::wstring name = CreateTemporaryDirectory(dir_, sourceNames_);
-        if (name.empty()) break;
-        DirPath folder = dir_.Inside(name);
-        temporaryHold_ = HoldDirectory(folder.Path());
-        // A file system that will not hold a folder still has it.
-        if (temporaryHold_ || ::GetFileAttributesW(folder.Path().c_str()) != INVALID_FILE_ATTRIBUTES) {
-            temporaryDir_ = std::make_unique<DirPath>(std::move(folder));
-        }
+void Destination::Prepare(int lanes) {
+    while (static_cast<int>(folders_.size()) < lanes && MakeFolder()) {
     }
 }
 
+bool Destination::MakeFolder() {
+    // Held for the whole run, so that the leftover sweep of another copy of
+    // the program leaves it and everything in it alone. Such a sweep may take
+    // the folder in the moment before the hold; then another is made.
+    for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
+        const std::wstring name = CreateTemporaryDirectory(dir_, sourceNames_);
+        if (name.empty()) return false;
+        Folder folder{dir_.Inside(name), FileHandle()};
+        folder.hold = HoldDirectory(folder.dir.Path());
+        // A file system that will not hold a folder still has it.
+        if (folder.hold || ::GetFileAttributesW(folder.dir.Path().c_str()) != INVALID_FILE_ATTRIBUTES) {
+            folders_.push_back(std::move(folder));
+            return true;
+        }
+    }
+    return false;
+}
+
 void Destination::Finish(Retries& retries, const Pause& pause) {
-    if (!temporaryDir_) return;
-    temporaryHold_.Reset();
-    const std::wstring path = temporaryDir_->Path();
-    retries.Run(pause, [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
-    temporaryDir_.reset();
+    for (Folder& folder : folders_) {
+        folder.hold.Reset();
+        const std::wstring path = folder.dir.Path();
+        retries.Run(pause, [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
+    }
+    folders_.clear();
 }
 
 DWORD Destination::Unreachable() const { return FolderUnreachable(dir_); }

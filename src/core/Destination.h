@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,17 +66,22 @@ public:
     // it is touched.
     int RemoveLeftovers(const std::function<void()>& look);
 
-    // Makes the private folder for the temporary files, before any copy.
-    void Prepare();
-    // Removes the private folder at the end of the run, waiting for an
-    // indexer or a scanner that has it open; the destructor tries once.
+    // Makes the private folders for the temporary files, one for each of
+    // `lanes` copies made at once, before any copy. Creating a name in a
+    // folder waits for every look-up in it, so copies in flight that share
+    // one folder wait for each other (on a share, each for a round trip).
+    void Prepare(int lanes);
+    // Removes the private folders at the end of the run, waiting for an
+    // indexer or a scanner that has one open; the destructor tries once.
     void Finish(Retries& retries, const Pause& pause);
 
     const DirPath& Dir() const { return dir_; }
     const std::vector<std::wstring>& SourceNames() const { return sourceNames_; }
-    // Where temporary files go: the private folder, or the destination itself
-    // when no folder could be made there.
-    const DirPath& TemporaryDir() const { return temporaryDir_ ? *temporaryDir_ : dir_; }
+    // Where the temporary files of a lane go: its private folder, or the
+    // destination itself when no folder could be made there.
+    const DirPath& TemporaryDir(int lane) const {
+        return folders_.empty() ? dir_ : folders_[static_cast<std::size_t>(lane) % folders_.size()].dir;
+    }
 
     // Whether the destination folder can still be reached; its error if not
     // (a share that is off or has dropped, a folder that has gone).
@@ -100,13 +104,19 @@ public:
 private:
     static constexpr int kHoldAttempts = 3;
 
+    // A private folder, held for the whole run.
+    struct Folder {
+        DirPath dir;
+        FileHandle hold;
+    };
+    bool MakeFolder();
+
     DirPath dir_;
     std::vector<std::uint32_t> names_;
     std::vector<DirEntry> leftovers_;
     std::vector<std::wstring> sourceNames_;
     DWORD listingError_ = ERROR_SUCCESS;
-    std::unique_ptr<DirPath> temporaryDir_;
-    FileHandle temporaryHold_;
+    std::vector<Folder> folders_;
 };
 
 // The error for which a folder of the run cannot be reached; ERROR_SUCCESS

@@ -195,19 +195,21 @@ void CopyLedger::Closed(FileStream& file) noexcept {
     open_.erase(std::remove(open_.begin(), open_.end(), &file), open_.end());
 }
 
-DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes) {
-    ::AcquireSRWLockShared(&gate_);
-    if (closed_) {
-        ::ReleaseSRWLockShared(&gate_);
-        throw CopyStopped();
-    }
+DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open) {
+    // Shared: renames go on side by side; Close waits for them all.
+    struct SharedGate {
+        explicit SharedGate(SRWLOCK& gate) : gate_(gate) { ::AcquireSRWLockShared(&gate_); }
+        ~SharedGate() { ::ReleaseSRWLockShared(&gate_); }
+        SRWLOCK& gate_;
+    } gate(gate_);
+    if (closed_) throw CopyStopped();
     const bool renamed = rename();
     const DWORD error = renamed ? ERROR_SUCCESS : ::GetLastError();
     if (renamed) {
         ++placed_;
         placedBytes_ += bytes;
+        if (open) Closed(*open);
     }
-    ::ReleaseSRWLockShared(&gate_);
     return error;
 }
 
@@ -273,8 +275,9 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         std::optional<FileStream> created;
         const DWORD error = retries_.Run(pause, [&] {
             try {
-                created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(), destination_.SourceNames(),
-                                                            destFile, temporary.file.path));
+                created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
+                                                            destination_.SourceNames(), destFile,
+                                                            temporary.file.path));
                 return static_cast<DWORD>(ERROR_SUCCESS);
             } catch (const FileCreateError& refused) {
                 failure = refused.what();
@@ -294,30 +297,45 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
     if (flush && !FlushFileBuffersCall(temporary.stream->Native())) {
         throw FailureOf<StreamWriteError>(kStreamWriteErrorText, destFile, ::GetLastError());
     }
-    temporary.stream->Close();
+    // A copy that is still open goes with its handle; one closed for a
+    // rename by its path is removed by its path, which a scanner may hold up.
     try {
-        if (Place(job, destFile, temporary.file.path, existed, size, pause)) {
+        if (Place(job, destFile, *temporary.stream, temporary.file.path, existed, size, pause)) {
             temporary.file.Keep();
             return true;
         }
     } catch (const Failure&) {
-        temporary.file.Remove(retries_, pause);
+        if (!temporary.stream->IsOpen()) temporary.file.Remove(retries_, pause);
         throw;
     }
-    temporary.file.Remove(retries_, pause);
+    if (!temporary.stream->IsOpen()) temporary.file.Remove(retries_, pause);
     return false;
 }
 
 // Puts the written and closed temporary file in place of destFile; false
 // when a file of that name has turned up that stays.
-bool FileCopier::Place(const FileJob& job, const std::string& destFile, const std::wstring& temporary,
-                       bool existed, std::uint64_t size, const Pause& pause) const {
+bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStream& copy,
+                       const std::wstring& temporary, bool existed, std::uint64_t size, const Pause& pause) const {
     const std::wstring& name = job.name;
     const std::wstring target = destination_.Dir().PathOf(name);
+    // By its open handle, which shares nothing: no other program can open the
+    // finished copy before it has its name, and a share takes the rename
+    // without a further open and close. Where the file system takes no
+    // rename by handle, the copy is closed and renamed by its path.
+    const auto renameOnce = [&](bool replace) {
+        if (copy.IsOpen()) {
+            if (copy.RenameTo(target, replace)) return true;
+            const DWORD error = ::GetLastError();
+            if (!TakesNoRenameByHandle(error)) {
+                ::SetLastError(error);
+                return false;
+            }
+            copy.Close();
+        }
+        return MoveIntoPlace(temporary, target, replace);
+    };
     const auto rename = [&](bool replace) {
-        return [&, replace] {
-            return ledger_.Place([&] { return MoveIntoPlace(temporary, target, replace); }, size);
-        };
+        return [&, replace] { return ledger_.Place([&] { return renameOnce(replace); }, size, &copy); };
     };
     if (!existed) {
         // Refused for a moment when a scanner has opened the closed copy.

@@ -36,6 +36,9 @@ public:
     virtual void Pause(DWORD ms) = 0;
     // Between buffers; throws when the run has ended.
     virtual void Check() = 0;
+    // Which of the copies made at once this is (a worker's number), so that
+    // each has a private folder of its own.
+    virtual int Lane() const { return 0; }
 };
 
 struct FileJob {
@@ -73,9 +76,10 @@ public:
 
     // Calls `rename` (true when it put the copy in place) and counts the copy
     // with its bytes when it did; ERROR_SUCCESS, or the platform's error of
-    // the rename. Throws CopyStopped, without the call, once the run is
-    // closed to placing.
-    DWORD Place(const std::function<bool()>& rename, std::uint64_t bytes);
+    // the rename. A copy renamed by its open handle (`open`) is no temporary
+    // file any more: it leaves the open copies that Close would mark. Throws
+    // CopyStopped, without the call, once the run is closed to placing.
+    DWORD Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open);
 
     // Closes the run to placing: once this has returned, nothing more is put
     // in place (a rename under way has been waited for, and counted). Marks
@@ -113,8 +117,8 @@ public:
 
 private:
     bool CopyAndPlace(const FileJob& job, const std::string& destFile, CopyPace& pace) const;
-    bool Place(const FileJob& job, const std::string& destFile, const std::wstring& temporary, bool existed,
-               std::uint64_t size, const Pause& pause) const;
+    bool Place(const FileJob& job, const std::string& destFile, FileStream& copy, const std::wstring& temporary,
+               bool existed, std::uint64_t size, const Pause& pause) const;
 
     const DirPath& source_;
     const Destination& destination_;

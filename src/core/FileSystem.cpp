@@ -3,11 +3,41 @@
 #include "core/Failure.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <vector>
 
 namespace zelvo {
 
 BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
 BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags) = ::MoveFileExW;
+
+namespace {
+
+// The rename information takes the NT form of a path: "\??\" before a drive
+// path, "\??\UNC\" before a share's.
+BOOL WINAPI RenameByHandle(HANDLE file, LPCWSTR to, BOOL replaceExisting) {
+    const std::wstring path = to;
+    std::wstring nt;
+    if (path.compare(0, 4, L"\\\\?\\") == 0) {
+        nt = L"\\??\\" + path.substr(4);
+    } else if (path.compare(0, 2, L"\\\\") == 0) {
+        nt = L"\\??\\UNC\\" + path.substr(2);
+    } else {
+        nt = L"\\??\\" + path;
+    }
+    const std::size_t bytes = nt.size() * sizeof(wchar_t);
+    std::vector<char> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t), 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(nt.begin(), nt.end(), info->FileName);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()));
+}
+
+}  // namespace
+
+BOOL(WINAPI* RenameOpenFileCall)(HANDLE file, LPCWSTR to, BOOL replaceExisting) = RenameByHandle;
 
 namespace {
 
@@ -193,6 +223,11 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceE
     return ::MoveFileExA(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
+bool TakesNoRenameByHandle(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
 bool RemoveFile(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
 
 std::wstring CreateTemporaryDirectory(const DirPath& parent, const std::vector<std::wstring>& avoid) {
@@ -230,26 +265,6 @@ FileHandle HoldDirectory(const std::wstring& path) {
     // would take no part in the sharing check.
     return FileHandle(OpenFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS));
-}
-
-bool IsRemoteFolder(const DirPath& dir) {
-    std::wstring path = dir.Path();
-    // SUBST drives name their target, which may itself be a SUBST drive.
-    for (int depth = 0; depth < 4; ++depth) {
-        for (const wchar_t* prefix : {L"\\\\?\\", L"\\??\\"}) {
-            if (path.compare(0, 4, prefix) == 0) path.erase(0, 4);
-        }
-        if (path.compare(0, 4, L"UNC\\") == 0 || path.compare(0, 2, L"\\\\") == 0) return true;
-        if (path.size() < 2 || path[1] != L':') return false;
-        const std::wstring drive = path.substr(0, 2);
-        if (::GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOTE) return true;
-        wchar_t target[MAX_PATH + 1] = {};
-        if (!::QueryDosDeviceW(drive.c_str(), target, MAX_PATH)) return false;
-        const std::wstring device = target;
-        if (device.compare(0, 4, L"\\??\\") != 0) return false;
-        path = device + path.substr(2);
-    }
-    return false;
 }
 
 FileHandle ClaimDirectory(const std::wstring& path) {
@@ -345,6 +360,10 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
 bool FileStream::DeleteOnClose() noexcept {
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+bool FileStream::RenameTo(const std::wstring& to, bool replaceExisting) noexcept {
+    return RenameOpenFileCall(handle_.Get(), to.c_str(), replaceExisting ? TRUE : FALSE) != FALSE;
 }
 
 void FileStream::Close() {

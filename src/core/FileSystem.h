@@ -133,6 +133,15 @@ bool SameName(const std::wstring& a, const std::wstring& b);
 bool MoveIntoPlace(const std::wstring& from, const std::wstring& to, bool replaceExisting);
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replaceExisting);
 
+// The platform's rename of an open file (SetFileInformationByHandle with
+// FileRenameInfo), through which FileStream::RenameTo is made, so that a test
+// can refuse renames as another program's open handle would.
+extern BOOL(WINAPI* RenameOpenFileCall)(HANDLE file, LPCWSTR to, BOOL replaceExisting);
+
+// Errors for which a file system takes no rename by handle (RenameTo); a
+// rename by path may still do.
+bool TakesNoRenameByHandle(DWORD error);
+
 // Deletes one file; false when the platform refuses.
 bool RemoveFile(const std::wstring& path);
 
@@ -152,11 +161,6 @@ bool IsTemporaryNameInAnyCase(const std::wstring& name);
 // handle is held (others may still list it and make, write and delete files in
 // it); an invalid handle when it cannot be opened.
 FileHandle HoldDirectory(const std::wstring& path);
-
-// True for a folder behind a network, where every step of a copy waits for
-// a round trip: a UNC path (also in its \\?\UNC\ form), or a drive letter
-// that the platform calls remote, also one made by SUBST of such a path.
-bool IsRemoteFolder(const DirPath& dir);
 
 // Opens a directory for its own removal, only when no other opener holds it
 // as HoldDirectory does (another running copy of the program): an invalid
@@ -214,6 +218,11 @@ public:
     // False when the platform refuses.
     bool DeleteOnClose() noexcept;
     bool IsOpen() const noexcept { return handle_.Valid(); }
+    // Renames the open file to `to` (in the form the wide calls take) by its
+    // handle, replacing an existing file when asked; it stays open. False
+    // when the platform refuses (GetLastError tells why). Needs DELETE access
+    // (CreateTemporary has it).
+    bool RenameTo(const std::wstring& to, bool replaceExisting) noexcept;
     // Closes now; fails with StreamWriteError when the close reports an error.
     void Close();
 

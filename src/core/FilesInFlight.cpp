@@ -13,20 +13,29 @@ constexpr SIZE_T kWorkerStack = 256 * 1024;
 // A worker's waits end as soon as the run stops its files.
 class FilesInFlight::WorkerPace final : public CopyPace {
 public:
-    explicit WorkerPace(HANDLE stop) : stop_(stop) {}
+    WorkerPace(const FilesInFlight& inFlight, int lane) : inFlight_(inFlight), lane_(lane) {}
     void Pause(DWORD ms) override {
-        if (::WaitForSingleObject(stop_, ms) == WAIT_OBJECT_0) throw CopyStopped();
+        if (::WaitForSingleObject(inFlight_.stop_.Get(), ms) == WAIT_OBJECT_0) throw CopyStopped();
     }
-    void Check() override { Pause(0); }
+    // Between buffers: a wait on the event, even for no time, is a trip to
+    // Wine's server, which would cost more than the buffer.
+    void Check() override {
+        if (inFlight_.stopping_.load()) throw CopyStopped();
+    }
+    int Lane() const override { return lane_; }
 
 private:
-    HANDLE stop_;
+    const FilesInFlight& inFlight_;
+    int lane_;
 };
 
 FilesInFlight::FilesInFlight(int workers, Copy copy) : copy_(std::move(copy)) {
     if (!stop_ || !jobsWaiting_ || !doneWaiting_) return;
-    for (int i = 0; i < workers; ++i) {
-        KernelHandle thread(CreateThreadCall(nullptr, kWorkerStack, &FilesInFlight::Work, this,
+    // Reserved, so that no worker's record moves.
+    workers_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
+    for (int lane = 0; lane < workers; ++lane) {
+        workers_.push_back(Worker{this, lane});
+        KernelHandle thread(CreateThreadCall(nullptr, kWorkerStack, &FilesInFlight::Work, &workers_.back(),
                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (!thread) break;
         threads_.push_back(std::move(thread));
@@ -72,6 +81,7 @@ void FilesInFlight::Stop() noexcept {
         for (FileJob& job : jobs_) done_.push_back(FileDone{std::move(job), FileDone::Kind::Stopped, std::string()});
         jobs_.clear();
     }
+    stopping_ = true;
     if (stop_) ::SetEvent(stop_.Get());
     if (doneWaiting_) ::SetEvent(doneWaiting_.Get());
 }
@@ -89,13 +99,14 @@ void FilesInFlight::Join(const std::function<void()>& look) noexcept {
     threads_.clear();
 }
 
-DWORD WINAPI FilesInFlight::Work(void* self) {
-    static_cast<FilesInFlight*>(self)->WorkOn();
+DWORD WINAPI FilesInFlight::Work(void* worker) {
+    const Worker& self = *static_cast<const Worker*>(worker);
+    self.inFlight->WorkOn(self.lane);
     return 0;
 }
 
-void FilesInFlight::WorkOn() {
-    WorkerPace pace(stop_.Get());
+void FilesInFlight::WorkOn(int lane) {
+    WorkerPace pace(*this, lane);
     const HANDLE waits[] = {stop_.Get(), jobsWaiting_.Get()};
     while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         FileJob job;

@@ -1,8 +1,9 @@
-// Several files of one run copied at once, each on a worker thread, for the
-// folders behind a network, where every step of a copy waits for a round
-// trip and one file after another leaves the link idle nearly all the time.
-// The run's own thread hands the files over in listing order and takes back
-// what each came to; workers wait on nothing of the window.
+// Several files of one run copied at once, each on a worker thread. On a
+// share every step of a copy waits for a round trip, and one file after
+// another leaves the link idle nearly all the time; on a local disk the
+// flushes of several copies are taken in together. The run's own thread
+// hands the files over in listing order and takes back what each came to;
+// workers wait on nothing of the window.
 #pragma once
 
 #include "core/FileCopy.h"
@@ -10,6 +11,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -47,8 +49,12 @@ public:
 
 private:
     class WorkerPace;
-    static DWORD WINAPI Work(void* self);
-    void WorkOn();
+    struct Worker {
+        FilesInFlight* inFlight;
+        int lane;
+    };
+    static DWORD WINAPI Work(void* worker);
+    void WorkOn(int lane);
 
     Copy copy_;
     KernelHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -59,6 +65,8 @@ private:
     std::vector<FileDone> done_;
     int inFlight_ = 0;      // the run's own thread only
     bool stopped_ = false;  // under lock_
+    std::atomic<bool> stopping_{false};  // as stop_, for the workers' look between buffers
+    std::vector<Worker> workers_;
     std::vector<KernelHandle> threads_;  // last: the threads end before the rest goes
 };
 

@@ -621,9 +621,10 @@ TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
 }
 
 // Refuses the renames that put copies in place, as another program's open
-// handle does: `times` times (-1: for good) with `error`. It may also play a
-// scanner that opens the closed copy for scanMs at the first refusal, or turn
-// the old copy read-only there.
+// handle does: `times` times (-1: for good) with `error`. It may turn the old
+// copy read-only at the first refusal. With scanMs the file system takes no
+// rename by handle, so that each copy is closed and renamed by its path, and
+// a scanner opens the closed copy for scanMs at the first refusal.
 class RefusedRenames {
 public:
     struct Plan {
@@ -632,12 +633,16 @@ public:
         DWORD scanMs;
         bool protect;
     };
-    explicit RefusedRenames(Plan plan) : previous_(std::exchange(MoveFileExCall, &Move)) {
+    explicit RefusedRenames(Plan plan)
+        : byHandle_(std::exchange(RenameOpenFileCall, &ByHandle)), byPath_(std::exchange(MoveFileExCall, &ByPath)) {
         plan_ = plan;
         attempts = 0;
+        previousByHandle_ = byHandle_;
+        previousByPath_ = byPath_;
     }
     ~RefusedRenames() {
-        MoveFileExCall = previous_;
+        RenameOpenFileCall = byHandle_;
+        MoveFileExCall = byPath_;
         if (scanner_.joinable()) scanner_.join();
     }
     RefusedRenames(const RefusedRenames&) = delete;
@@ -646,8 +651,9 @@ public:
     static inline int attempts = 0;
 
 private:
-    static BOOL WINAPI Move(LPCWSTR from, LPCWSTR to, DWORD flags) {
-        if (plan_.times >= 0 && attempts++ >= plan_.times) return MoveFileExW(from, to, flags);
+    // Whether this try is refused; plays the scanner and protects the old copy.
+    static bool Refused(LPCWSTR from, LPCWSTR to) {
+        if (plan_.times >= 0 && attempts++ >= plan_.times) return false;
         if (plan_.times < 0) ++attempts;
         if (plan_.scanMs && !scanner_.joinable()) {
             const HANDLE scan = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -658,11 +664,25 @@ private:
         }
         if (plan_.protect) SetFileAttributesW(to, FILE_ATTRIBUTE_READONLY);
         SetLastError(plan_.error);
-        return FALSE;
+        return true;
     }
+    static BOOL WINAPI ByHandle(HANDLE file, LPCWSTR to, BOOL replace) {
+        if (plan_.scanMs) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+        }
+        return Refused(nullptr, to) ? FALSE : previousByHandle_(file, to, replace);
+    }
+    static BOOL WINAPI ByPath(LPCWSTR from, LPCWSTR to, DWORD flags) {
+        return Refused(from, to) ? FALSE : previousByPath_(from, to, flags);
+    }
+
     static inline Plan plan_{};
     static inline std::thread scanner_;
-    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, DWORD);
+    static inline BOOL(WINAPI* previousByHandle_)(HANDLE, LPCWSTR, BOOL) = nullptr;
+    static inline BOOL(WINAPI* previousByPath_)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
+    BOOL(WINAPI* byHandle_)(HANDLE, LPCWSTR, BOOL);
+    BOOL(WINAPI* byPath_)(LPCWSTR, LPCWSTR, DWORD);
 };
 
 // The rename into place, refused by another program: tried again while the
@@ -687,7 +707,7 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
          ERROR_SHARING_VIOLATION, 0, 6500, false, 0},
         {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, 0, true}, 1, true, 0, ERROR_ACCESS_DENIED, 1, 300,
          true, 0},
-        {"a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, 700, false}, 1, false, 0,
+        {"renamed by path, a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, 700, false}, 1, false, 0,
          ERROR_SHARING_VIOLATION, 0, 1500, true, 0},
         {"every replacement refused for good", {-1, ERROR_ACCESS_DENIED, 0, false}, 10, true, 0, ERROR_ACCESS_DENIED,
          0, 3000, true, 0},

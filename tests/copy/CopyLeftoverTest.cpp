@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace zelvo;
 using namespace zelvo::testing;
 using ::testing::ElementsAre;
@@ -107,10 +109,10 @@ TEST(LeftoverSweep, FilesInUseAreLeftAndTheRunGoesOn) {
 }
 
 // Stands for a second copy of the program: when the first run has put its
-// last copy in place (its folder is empty then, and it is removed only once
-// the bar is full), it runs a whole backup of its own into the same
-// destination, while a copy that the first run has written and closed waits
-// in the first run's folder for its rename.
+// last copy in place (its folders, one for each copy it makes at once, are
+// empty then, and removed only once the bar is full), it runs a whole backup
+// of its own into the same destination, while a copy that the first run has
+// written waits in one of the first run's folders for its rename.
 class SecondRunAtTheEnd : public RecordingProgress {
 public:
     explicit SecondRunAtTheEnd(const Sandbox& box) : box_(box) {}
@@ -120,7 +122,7 @@ public:
             if (IsTemporaryName(name)) liveFolders.push_back(name);
         }
         for (const auto& folder : liveFolders) emptyFolders += Names(box_.Dst() + "\\" + folder).empty() ? 1 : 0;
-        if (liveFolders.size() != 1) return;  // the test fails on it
+        if (liveFolders.empty()) return;  // the test fails on it
         const std::string waiting = box_.Dst() + "\\" + liveFolders[0] + "\\~zlv0000abcd.tmp";
         ASSERT_TRUE(WriteFileBytes(waiting, "written and closed"));
         RecordingProgress quiet;
@@ -147,9 +149,9 @@ TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
 
     const CopyRunResult first = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
-    // Nothing but the hold kept the folder and the copy in it from the other run's sweep.
-    ASSERT_EQ(progress.liveFolders.size(), 1u);
-    EXPECT_EQ(progress.emptyFolders, 1);
+    // Nothing but the holds kept the folders and the copy in one from the other run's sweep.
+    ASSERT_EQ(progress.liveFolders.size(), static_cast<std::size_t>(std::min(2, FilesInFlightUnderTest())));
+    EXPECT_EQ(progress.emptyFolders, static_cast<int>(progress.liveFolders.size()));
     EXPECT_TRUE(progress.waitingCopyKept);
     EXPECT_EQ(progress.second.leftoversRemoved, 0);
     EXPECT_EQ(progress.second.copied, 1);
