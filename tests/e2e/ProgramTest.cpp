@@ -60,8 +60,10 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     EXPECT_TRUE(::IsWindowEnabled(Control(TMainForm::kDateTimePicker1Id)));
     EXPECT_EQ(::GetFileAttributesA(dest.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(dest + "\\b.txt") == "bravo"; }, 10000))
-        << "no copy within 10 s";
+    // Both are in flight at once, and either may be put in place first.
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFileBytes(dest + "\\a.txt") == "alpha" && ReadFileBytes(dest + "\\b.txt") == "bravo";
+    }, 10000)) << "no copies within 10 s";
     SYSTEMTIME done{};
     ::GetLocalTime(&done);
     // Seen within 50 ms of the copy: in the set second or just after, never before.
@@ -70,7 +72,6 @@ TEST_F(ProgramTest, ShowsTheMainWindowAndCopiesAtTheSetSecond) {
     if (late < -43200) late += 86400;
     EXPECT_GE(late, 0);
     EXPECT_LE(late, 2);
-    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 
     // Closing from the menu ends the process.
     ::PostMessageA(main, WM_COMMAND, TMainForm::kNCloseId, 0);
@@ -280,7 +281,6 @@ TEST_F(ProgramTest, SlotFromTheSettingsFileRunsAtItsSecond) {
     if (late < -43200) late += 86400;
     EXPECT_GE(late, 0);
     EXPECT_LE(late, 2);
-    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
     EXPECT_NE(ReadFileBytes(log).find("    复制: 1 个文件, 5 字节\r\n"), std::string::npos) << ReadFileBytes(log);
     ::PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(EndsWithin(10000));
