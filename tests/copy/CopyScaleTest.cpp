@@ -4,10 +4,13 @@
 
 #include "core/CopyRun.h"
 
+#include <psapi.h>
 #include <winioctl.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace zelvo;
 using namespace zelvo::testing;
@@ -136,11 +139,31 @@ std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t co
 }
 
 // Sparse source files whose sizes (one file), or whose sum (several files),
-// pass 32 bits. The copies are not sparse: each row writes its total, just
-// over 4 GiB, to the disk and frees it at the end.
+// pass 32 bits, and eight large files in flight at once. The copies are not
+// sparse: each row writes its total to the disk and frees it at the end.
 struct SparseRun {
     const char* name;
     std::vector<std::uint64_t> sizes;
+    int inFlight;  // 0: as the test program runs them
+};
+
+// The highest working set of the process that the run's own thread sees,
+// above the one before the run.
+class WorkingSetWatch : public RecordingProgress {
+public:
+    void KeepAlive() override {
+        RecordingProgress::KeepAlive();
+        const std::uint64_t now = WorkingSet();
+        if (now > before) grown = std::max(grown, now - before);
+    }
+    static std::uint64_t WorkingSet() {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        return counters.WorkingSetSize;
+    }
+    const std::uint64_t before = WorkingSet();
+    std::uint64_t grown = 0;
 };
 
 class CopyRunSparse : public ::testing::TestWithParam<SparseRun> {};
@@ -171,11 +194,15 @@ TEST_P(CopyRunSparse, IsCopiedToTheLastByteAndCountsEveryByte) {
     DirEntry entry;
     for (DirListing listing(box.Src()); listing.Next(entry);) listed.push_back(entry.size);
     EXPECT_THAT(listed, ::testing::UnorderedElementsAreArray(GetParam().sizes));
-    RecordingProgress progress;
+    WorkingSetWatch progress;
     WithoutFlushes noFlushes;
+    CopyTuning tuning;
+    tuning.filesInFlight = GetParam().inFlight;
 
-    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &noFlushes);
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &noFlushes, tuning);
 
+    // One buffer of at most kCopyBufferSize for each file in flight, never a whole file.
+    EXPECT_LE(progress.grown, 16u << 20);
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, static_cast<int>(names.size()));
     EXPECT_EQ(result.bytesCopied, total);
@@ -202,9 +229,11 @@ TEST_P(CopyRunSparse, IsCopiedToTheLastByteAndCountsEveryByte) {
 constexpr std::uint64_t kJustOver4GiB = (4ull << 30) + 4097;
 
 INSTANTIATE_TEST_SUITE_P(CopyRunScale, CopyRunSparse,
-                         ::testing::Values(SparseRun{"OneFileJustOver4GiB", {kJustOver4GiB}},
+                         ::testing::Values(SparseRun{"OneFileJustOver4GiB", {kJustOver4GiB}, 0},
                                            SparseRun{"ThreeFilesTogetherJustOver4GiB",
-                                                     {2ull << 30, (2ull << 30) - 4096, 8193}}),
+                                                     {2ull << 30, (2ull << 30) - 4096, 8193}, 0},
+                                           SparseRun{"EightLargeFilesInFlight", std::vector<std::uint64_t>(8, 48u << 20),
+                                                     8}),
                          [](const ::testing::TestParamInfo<SparseRun>& info) { return info.param.name; });
 
 }  // namespace
