@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -96,6 +97,25 @@ protected:
     }
 
     void Dismiss(HWND box) { ::PostMessageA(box, WM_COMMAND, IDOK, 0); }
+
+    // A folder of the test's, <name>, passed through tests/e2e/latency_fs.py
+    // with these options as a slow or distant disk over <name>-backing; null
+    // where the machine has no /dev/fuse.
+    std::unique_ptr<e2e::Mounted> DistantDisk(const std::string& name, const std::string& options) const {
+        const char* script = std::getenv("ZELVO_LATENCY_FS");
+        EXPECT_NE(script, nullptr) << "ZELVO_LATENCY_FS is not set";
+        if (!script || !e2e::RunUnix("test -c /dev/fuse", folder + "\\fuse.verdict", 10000)) return nullptr;
+        const std::string backing = folder + "\\" + name + "-backing";
+        ::CreateDirectoryA(backing.c_str(), nullptr);
+        const std::string log = folder + "\\" + name + ".log";
+        auto disk = std::make_unique<e2e::Mounted>(
+            folder + "\\" + name, "(/usr/bin/python3 '" + std::string(script) + "' '" + e2e::UnixPath(backing) +
+                                      "' '%s' " + options + " > '" + e2e::UnixPath(log) +
+                                      "' 2>&1 &); for i in $(seq 100); do mountpoint -q '%s' && exit 0; "
+                                      "sleep 0.1; done; exit 1");
+        EXPECT_TRUE(disk->Ok()) << name << " could not be mounted: " << ReadFileBytes(log);
+        return disk;
+    }
 
     // A folder in the place of a file's copy: every run fails on that file at once.
     std::string FolderInTheWay(const std::string& name) const {
@@ -522,19 +542,9 @@ TEST_F(UnattendedProgramTest, ACloseCommandDuringARunInTheTrayEndsTheProgramAfte
 // within the second, past the 5 s after which Windows would take it for
 // hung, and log-off is refused.
 TEST_F(UnattendedProgramTest, ADialogWaitingForASlowDiskAnswersAndRefusesLogOff) {
-    const char* script = std::getenv("ZELVO_SLOW_FLUSH_FS");
-    ASSERT_NE(script, nullptr) << "ZELVO_SLOW_FLUSH_FS is not set";
-    if (!e2e::RunUnix("test -c /dev/fuse", folder + "\\fuse.verdict", 10000)) {
-        GTEST_SKIP() << "no /dev/fuse on this machine: no slow disk can be mounted";
-    }
-    const std::string backing = folder + "\\slow-backing";
-    ::CreateDirectoryA(backing.c_str(), nullptr);
-    const std::string log = folder + "\\slow.log";
-    const e2e::Mounted slow(folder + "\\slow",
-                            "(/usr/bin/python3 '" + std::string(script) + "' '" + e2e::UnixPath(backing) +
-                                "' '%s' 6 > '" + e2e::UnixPath(log) + "' 2>&1 &); for i in $(seq 100); do "
-                                "mountpoint -q '%s' && exit 0; sleep 0.1; done; exit 1");
-    ASSERT_TRUE(slow.Ok()) << "the slow disk could not be mounted: " << ReadFileBytes(log);
+    const auto slow = DistantDisk("slow", "--fsync-ms 6000");
+    if (!slow) GTEST_SKIP() << "no /dev/fuse on this machine: no slow disk can be mounted";
+    ASSERT_TRUE(slow->Ok());
     dest = folder + "\\slow";
     ASSERT_TRUE(WriteFileBytes(source + "\\one.bin", std::string(1u << 20, '1')));
     ASSERT_TRUE(WriteFileBytes(source + "\\two.bin", std::string(1u << 20, '2')));
@@ -629,26 +639,16 @@ TEST_F(UnattendedProgramTest, ASessionThatEndsBetweenFilesLeavesABlockThatMatche
 // share drops, stops with one line for the folder, keeps what it placed, and
 // counts the rest as not backed up.
 TEST_F(UnattendedProgramTest, ABackupToAShareAndAShareThatDropsDuringOne) {
-    const char* script = std::getenv("ZELVO_LATENCY_FS");
-    ASSERT_NE(script, nullptr) << "ZELVO_LATENCY_FS is not set";
-    if (!e2e::RunUnix("test -c /dev/fuse", folder + "\\fuse.verdict", 10000)) {
-        GTEST_SKIP() << "no /dev/fuse on this machine: no share can be simulated";
-    }
     const std::string backing = folder + "\\nas-backing";
     const std::string off = folder + "\\nas-off";
-    ::CreateDirectoryA(backing.c_str(), nullptr);
-    const std::string fsLog = folder + "\\nas.log";
-    const e2e::Mounted nas(folder + "\\nas",
-                           "(/usr/bin/python3 '" + std::string(script) + "' '" + e2e::UnixPath(backing) +
-                               "' '%s' --op-ms 1 --fsync-ms 5 --off '" + e2e::UnixPath(off) + "' > '" +
-                               e2e::UnixPath(fsLog) + "' 2>&1 &); for i in $(seq 100); do "
-                               "mountpoint -q '%s' && exit 0; sleep 0.1; done; exit 1");
-    ASSERT_TRUE(nas.Ok()) << "the share could not be mounted: " << ReadFileBytes(fsLog);
+    const auto nas = DistantDisk("nas", "--op-ms 1 --fsync-ms 5 --off '" + e2e::UnixPath(off) + "'");
+    if (!nas) GTEST_SKIP() << "no /dev/fuse on this machine: no share can be simulated";
+    ASSERT_TRUE(nas->Ok());
     char prefix[MAX_PATH] = {};
     ASSERT_GT(::GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH), 0u);
     const std::string server = "zelvo-nas-" + std::to_string(::GetCurrentProcessId());
     const std::string unc = std::string(prefix) + "/dosdevices/unc/" + server;
-    ASSERT_TRUE(e2e::RunUnix("mkdir -p '" + unc + "' && ln -s '" + nas.Unix() + "' '" + unc + "/backup'",
+    ASSERT_TRUE(e2e::RunUnix("mkdir -p '" + unc + "' && ln -s '" + nas->Unix() + "' '" + unc + "/backup'",
                              folder + "\\link.verdict", 10000));
     struct Unlink {
         std::string unc, verdict;
