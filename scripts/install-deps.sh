@@ -12,6 +12,15 @@ need_root() {
     fi
 }
 
+# As need_root, for a step the scripts can do without: false when it fails.
+try_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null 2>&1 && sudo "$@"
+    else
+        "$@"
+    fi
+}
+
 PKGS=(
     cmake make ccache
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
@@ -57,20 +66,29 @@ fi
 # namespaces). This changes how the whole machine runs 32-bit programs, until
 # the next boot or `echo -1 > /proc/sys/fs/binfmt_misc/qemu-i386`. Where
 # 32-bit code runs (natively, or through an entry made before), nothing is done.
+# Every step of it may fail (no package lists, a read-only /proc/sys in an
+# unprivileged container): the tests then run the x86_64 build, which is
+# what that fall-back is for.
 if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     echo "install-deps: this kernel runs no 32-bit x86 code; running it through qemu-user"
     if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "ok installed"; then
         export DEBIAN_FRONTEND=noninteractive
-        need_root apt-get install -y -q --no-install-recommends qemu-user-static
+        # The package lists may not be there yet when nothing else was missing.
+        if ! { try_root apt-get update -q &&
+               try_root apt-get install -y -q --no-install-recommends qemu-user-static; }; then
+            echo "install-deps: qemu-user-static could not be installed" >&2
+        fi
     fi
     binfmt=/proc/sys/fs/binfmt_misc
-    if [ ! -e "$binfmt/register" ]; then
-        need_root mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$binfmt/register" ] && ! try_root mount -t binfmt_misc binfmt_misc "$binfmt"; then
+        echo "install-deps: $binfmt could not be mounted" >&2
     fi
-    if [ ! -e "$binfmt/qemu-i386" ]; then
+    if [ ! -e "$binfmt/qemu-i386" ] && [ -x /usr/bin/qemu-i386-static ]; then
         # i386 ELF executables and shared objects (e_type 2 or 3, e_machine 3).
-        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-            | need_root tee "$binfmt/register" >/dev/null
+        if ! printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            | try_root tee "$binfmt/register" >/dev/null; then
+            echo "install-deps: qemu-i386 could not be registered with $binfmt" >&2
+        fi
     fi
     if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
         echo "install-deps: 32-bit programs still do not run (see $binfmt/qemu-i386);" \

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# install-deps.sh on a machine that runs no 32-bit code and refuses every step
+# of setting up qemu-user (no package lists, no qemu package to be had,
+# binfmt_misc not mountable): it says so and carries on, so that the tests
+# fall back to the x86_64 build. Played in a private user and mount namespace:
+# /lib/ld-linux.so.2 is /bin/false there, and apt-get, dpkg-query, mount and
+# tee are stand-ins that log their calls. Exits 77 (skipped) where no such
+# namespace can be made.
+set -uo pipefail
+script="$1"
+stubs="$(mktemp -d)"
+trap 'rm -rf "$stubs"' EXIT
+stub() { printf '#!/bin/sh\n%s\n' "$2" > "$stubs/$1"; chmod +x "$stubs/$1"; }
+stub apt-get 'echo "apt-get $*" >> "$0.log"; case "$*" in *install*) exit 100;; esac'
+stub dpkg-query 'for last; do :; done; [ "$last" = qemu-user-static ] && exit 1; printf "install ok installed"'
+stub mount 'echo "mount $*" >> "$0.log"; exit 32'
+stub tee 'echo "tee $*" >> "$0.log"; exit 1'
+unshare --user --map-root-user --mount true 2>/dev/null || { echo "no user namespace here"; exit 77; }
+unshare --user --map-root-user --mount bash -c '
+    mount --bind /bin/false /lib/ld-linux.so.2 && mount -t tmpfs tmpfs /proc/sys/fs/binfmt_misc || exit 77
+    PATH="$0:$PATH" bash "$1"' "$stubs" "$script"
+status=$?
+[ "$status" -eq 77 ] && { echo "the namespace could not be set up"; exit 77; }
+cat "$stubs"/*.log 2>/dev/null
+[ "$status" -eq 0 ] || { echo "FAIL: install-deps.sh stopped with $status"; exit 1; }
+grep -q '^apt-get update' "$stubs/apt-get.log" || { echo "FAIL: no apt-get update before the install"; exit 1; }
+echo "install-deps.sh carried on to the fall-back"
