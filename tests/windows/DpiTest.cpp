@@ -250,47 +250,73 @@ public:
 // LogPixels in HKEY_CURRENT_USER\Control Panel\Desktop, which Wine 8 reads
 // for the DPI of each process it starts (before the machine-wide LogPixels
 // under HKEY_LOCAL_MACHINE\System\CurrentControlSet\Hardware Profiles).
-// Put back as it was when this object goes, whatever failed.
+// Put back as it was when this object goes, whatever failed. What it was is
+// kept beside it until then, so that a run cut short in between (killed at a
+// time-out) is put right by the next one (Repair).
 class LogPixelsSetting {
 public:
     explicit LogPixelsSetting(DWORD dpi) : key_(CreateRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop")) {
-        DWORD size = sizeof(previous_);
-        had_ = ::RegQueryValueExA(key_.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&previous_), &size) ==
-               ERROR_SUCCESS;
-        set_ = ::RegSetValueExA(key_.Get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) ==
-               ERROR_SUCCESS;
+        const std::string before = Current();
+        set_ = ::RegSetValueExA(key_.Get(), kSaved, 0, REG_SZ, reinterpret_cast<const BYTE*>(before.c_str()),
+                                static_cast<DWORD>(before.size() + 1)) == ERROR_SUCCESS &&
+               ::RegSetValueExA(key_.Get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) ==
+                   ERROR_SUCCESS;
     }
     ~LogPixelsSetting() {
-        if (!set_) return;
-        if (had_) {
-            ::RegSetValueExA(key_.Get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
-                             sizeof previous_);
-        } else {
-            ::RegDeleteValueA(key_.Get(), kValue);
-        }
+        if (set_) Repair();
     }
     LogPixelsSetting(const LogPixelsSetting&) = delete;
     LogPixelsSetting& operator=(const LogPixelsSetting&) = delete;
     bool Set() const { return set_; }
+    // As a run that is killed before it can put the value back.
+    void Abandon() { set_ = false; }
 
     // The value as it stands: its number, or "none".
-    static std::string Current() {
-        const RegKey key = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_QUERY_VALUE);
-        DWORD value = 0, size = sizeof value;
-        if (!key || ::RegQueryValueExA(key.Get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
-                        ERROR_SUCCESS) {
-            return "none";
+    static std::string Current() { return Read(kValue); }
+
+    // Puts back the value that a setting kept, if one did.
+    static void Repair() {
+        const RegKey key = CreateRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop");
+        const std::string before = Read(kSaved);
+        if (before.empty()) return;
+        if (before == "none") {
+            ::RegDeleteValueA(key.Get(), kValue);
+        } else {
+            const DWORD value = static_cast<DWORD>(std::stoul(before));
+            ::RegSetValueExA(key.Get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         }
-        return std::to_string(value);
+        ::RegDeleteValueA(key.Get(), kSaved);
     }
 
 private:
     static constexpr char kValue[] = "LogPixels";
+    static constexpr char kSaved[] = "ZelvoTestsLogPixelsBefore";
+
+    // A DWORD as its number, a string as it is; "none" for a missing LogPixels, "" for a missing kSaved.
+    static std::string Read(const char* name) {
+        const RegKey key = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_QUERY_VALUE);
+        char data[32] = {};
+        DWORD type = 0, size = sizeof data - 1;
+        if (!key || ::RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+                        ERROR_SUCCESS) {
+            return name == kValue ? "none" : "";
+        }
+        if (type == REG_DWORD) return std::to_string(*reinterpret_cast<const DWORD*>(data));
+        return data;
+    }
+
     RegKey key_;
-    DWORD previous_ = 0;
-    bool had_ = false;
     bool set_ = false;
 };
+
+// The layout processes start with the setting in place; the one that starts
+// them puts right what a run cut short left.
+class RepairLogPixels : public ::testing::Environment {
+    void SetUp() override {
+        if (Variable(kExpectedDpiVariable).empty()) LogPixelsSetting::Repair();
+    }
+};
+::testing::Environment* const repairLogPixels = ::testing::AddGlobalTestEnvironment(new RepairLogPixels);
 
 // Runs the layout tests in a process of their own started at this DPI;
 // returns its exit code. The DPI setting lasts only until the process has
@@ -400,6 +426,14 @@ TEST_F(DpiTest, EveryWindowFitsItsControls) {
         ui::InformationBox::Show(MissingDirectoryText("c:\\没有这个目录"));
         EXPECT_TRUE(seen);
     }
+}
+
+TEST_F(DpiTest, ASettingThatARunCutShortLeftIsPutBack) {
+    const std::string before = LogPixelsSetting::Current();
+    LogPixelsSetting(144).Abandon();
+    ASSERT_EQ(LogPixelsSetting::Current(), "144");
+    LogPixelsSetting::Repair();
+    EXPECT_EQ(LogPixelsSetting::Current(), before);
 }
 
 TEST_F(DpiTest, EachOtherDpiInAProcessOfItsOwn) {

@@ -304,9 +304,8 @@ TEST_F(WindowLayerTest, CommonControlsSixComeFromTheSideBySideStore) {
     const auto themeActive = ui::ExportedFunction<BOOL(WINAPI*)()>(uxtheme, "IsThemeActive");
     const auto windowTheme = ui::ExportedFunction<HANDLE(WINAPI*)(HWND)>(uxtheme, "GetWindowTheme");
     ASSERT_TRUE(themeActive && windowTheme);
-    if (themeActive()) {
-        EXPECT_NE(windowTheme(box.Handle()), nullptr);
-    }
+    if (!themeActive()) GTEST_SKIP() << "the system has no visual style active: nothing to take";
+    EXPECT_NE(windowTheme(box.Handle()), nullptr);
 }
 
 TEST_F(WindowLayerTest, ProgressBarStepsStartOverPastTheMaximum) {
