@@ -245,8 +245,9 @@ void TMainForm::SetTrayIconHeader() {
 
 void TMainForm::MinimizeToTray() {
     SetTrayIconHeader();
-    // The tray draws small icons: the small image for the DPI, not a shrunk large one.
-    TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small, Dpi());
+    // The tray draws small icons, the small image rather than a shrunk large
+    // one, at the system's DPI whatever monitor the window is on.
+    TrayIconData.hIcon = ui::ProgramIcon(ui::IconSize::Small, ui::SystemDpi());
     ui::SetTip(TrayIconData, kApplicationTitle);
     AddTrayIcon();
     ::ShowWindow(ui::Application::Instance().Handle(), SW_HIDE);

@@ -137,7 +137,9 @@ TEST_F(MainFormTest, FollowsItsMonitorToAnotherDpi) {
             EXPECT_EQ(font.lfHeight, -Scaled(12, dpi));
         }
         if (!metricForDpi) continue;
-        // The caption's icon and the tray's: the small icon for the DPI.
+        // The caption's icon: the small icon for the DPI. The tray's: the
+        // small icon at the system's DPI, at which the notification area
+        // draws whatever monitor the window is on.
         const auto icon = reinterpret_cast<HICON>(::SendMessageA(form->Handle(), WM_GETICON, ICON_SMALL, 0));
         EXPECT_EQ(test::IconPixels(icon).cx, metricForDpi(SM_CXSMICON, dpi));
         ui::NotifyIconRecord added{};
@@ -148,7 +150,8 @@ TEST_F(MainFormTest, FollowsItsMonitorToAnotherDpi) {
             });
             form->MinimizeToTray();
         }
-        EXPECT_EQ(test::IconPixels(added.hIcon).cx, metricForDpi(SM_CXSMICON, dpi));
+        EXPECT_EQ(test::IconPixels(added.hIcon).cx, ::GetSystemMetrics(SM_CXSMICON));
+        EXPECT_EQ(test::IconPixels(added.hIcon).cy, ::GetSystemMetrics(SM_CYSMICON));
     }
     TrayIconData = ui::NotifyIconRecord{};
 }
