@@ -130,8 +130,7 @@ void TBackupForm::LookAtQueue() {
     if (looked_ && now - lastLook_ < kLookIntervalMs) return;
     looked_ = true;
     lastLook_ = now;
-    MSG msg;
-    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
+    ui::RunGate::LookAtQueue();
 }
 
 void TBackupForm::SessionEnding() {

@@ -23,9 +23,11 @@ UINT SystemDpi() {
     return dpi;
 }
 
+UINT(WINAPI* GetDpiForWindowCall)(HWND hwnd) =
+    SystemFunction<GetDpiForWindowFunction>("user32.dll", "GetDpiForWindow");
+
 UINT WindowDpi(HWND hwnd) {
-    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFunction>("user32.dll", "GetDpiForWindow");
-    const UINT dpi = getDpiForWindow && hwnd ? getDpiForWindow(hwnd) : 0;
+    const UINT dpi = GetDpiForWindowCall && hwnd ? GetDpiForWindowCall(hwnd) : 0;
     return dpi ? dpi : SystemDpi();
 }
 

@@ -22,6 +22,10 @@ struct Bounds {
 // system knows no other (before Windows 10).
 UINT SystemDpi();
 
+// The system's GetDpiForWindow (null before Windows 10), through which
+// WindowDpi asks, so that a test can move a window to another DPI.
+extern UINT(WINAPI* GetDpiForWindowCall)(HWND hwnd);
+
 // The DPI of the monitor a window is on (GetDpiForWindow), else SystemDpi().
 UINT WindowDpi(HWND hwnd);
 

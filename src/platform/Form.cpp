@@ -74,6 +74,18 @@ void Form::ChangeDpi(UINT dpi, const RECT& outer) {
     OnDpiChanged();
 }
 
+void Form::FollowMonitorDpi() {
+    if (!hwnd_) return;
+    const UINT dpi = WindowDpi(hwnd_);
+    if (dpi == dpi_) return;
+    RECT r{};
+    ::GetWindowRect(hwnd_, &r);
+    // As Windows would suggest it: the same frame at the new scale.
+    const RECT outer{r.left, r.top, r.left + ::MulDiv(r.right - r.left, static_cast<int>(dpi), static_cast<int>(dpi_)),
+                     r.top + ::MulDiv(r.bottom - r.top, static_cast<int>(dpi), static_cast<int>(dpi_))};
+    ChangeDpi(dpi, outer);
+}
+
 void Form::SizeToClient(SIZE client) {
     const auto style = static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrA(hwnd_, GWL_EXSTYLE));

@@ -57,6 +57,11 @@ public:
 
     static Form* FromHandle(HWND hwnd);
 
+    // Lays the form out again when the DPI of its monitor is no longer the
+    // one it has (a WM_DPICHANGED it could not follow at the time), keeping
+    // its top-left corner.
+    void FollowMonitorDpi();
+
 protected:
     Form() = default;
     // Creates the window, hidden and centred on the screen, laid out for the

@@ -1,6 +1,7 @@
 #include "platform/Window.h"
 
 #include "core/Paths.h"
+#include "platform/Application.h"
 #include "platform/Form.h"
 #include "platform/Gdi.h"
 #include "platform/ReportQueue.h"
@@ -12,15 +13,18 @@
 
 namespace zelvo::ui {
 
+BOOL(WINAPI* PeekMessageCall)(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remove) = ::PeekMessageA;
+
 namespace {
 
 constexpr char kUnknownFailure[] = "Unknown failure";
 
-// What becomes of a message that another thread sends while a run copies.
+// What becomes of a message that a run's look at its queue delivers.
 enum class DuringRun {
-    Pass,   // the system's default: it answers, paints or follows a change made elsewhere
-    Defer,  // posted again, so the program handles it once the run is over
-    Drop,   // answered 0 and forgotten
+    Pass,    // the system's default: it answers, paints or follows a change made elsewhere
+    Defer,   // posted again, so the program handles it once the run is over
+    Latest,  // kept for the run's end, where only the latest of its window is handled
+    Drop,    // answered 0 and forgotten
 };
 
 DuringRun TreatmentDuringRun(UINT msg, WPARAM wParam) {
@@ -29,22 +33,25 @@ DuringRun TreatmentDuringRun(UINT msg, WPARAM wParam) {
     // form it owns) without the program's own close; the process would live
     // on without a window and without its schedule.
     case WM_CLOSE:
-    // A task bar that minimizes or restores the application window without a
-    // system command: the program follows the change.
-    case WM_SIZE:
     // A menu command or a click that another program sends: the default drops it.
     case WM_COMMAND:
         return DuringRun::Defer;
+    // A task bar that minimizes or restores the application window without a
+    // system command: the program follows the change, the last one asked for
+    // (a minimize and a restore after it leave the program on the screen).
+    case WM_SIZE:
+        return DuringRun::Latest;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         // The task bar's button and its menu, or a tool: the default would
         // close or move this one window behind the program's back, which
         // takes the whole application into the tray and out of it.
         case SC_CLOSE:
+            return DuringRun::Defer;
         case SC_MINIMIZE:
         case SC_MAXIMIZE:
         case SC_RESTORE:
-            return DuringRun::Defer;
+            return DuringRun::Latest;
         // The system's own, acting on nothing of the program's.
         case SC_SCREENSAVE:
         case SC_MONITORPOWER:
@@ -221,6 +228,9 @@ LRESULT Window::SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam) {
         // The run takes no posted message from the queue: this waits for its end.
         ::PostMessageA(hwnd_, msg, wParam, lParam);
         return 0;
+    case DuringRun::Latest:
+        if (RunGate* gate = RunGate::Current()) gate->Defer(hwnd_, msg, wParam, lParam);
+        return 0;
     case DuringRun::Drop:
         return 0;
     case DuringRun::Pass:
@@ -238,10 +248,30 @@ RunGate::RunGate(HWND reasonWindow, const std::string& reason, std::function<voi
 RunGate::~RunGate() {
     current_ = previous_;
     if (reasonSet_ && ::IsWindow(reasonWindow_)) ::ShutdownBlockReasonDestroy(reasonWindow_);
+    for (const Deferred& deferred : showStates_) {
+        if (::IsWindow(deferred.window)) ::PostMessageA(deferred.window, deferred.msg, deferred.wParam, deferred.lParam);
+    }
+    for (HWND hwnd : ThreadWindows()) {
+        if (Form* form = Form::FromHandle(hwnd)) form->FollowMonitorDpi();
+    }
 }
 
-bool RunGate::SentFromAnotherThread() {
-    return (::InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
+void RunGate::LookAtQueue() {
+    RunGate* const gate = current_;
+    if (gate) gate->looking_ = true;
+    MSG msg;
+    PeekMessageCall(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
+    if (gate) gate->looking_ = false;
+}
+
+void RunGate::Defer(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    for (Deferred& deferred : showStates_) {
+        if (deferred.window == window) {
+            deferred = Deferred{window, msg, wParam, lParam};
+            return;
+        }
+    }
+    showStates_.push_back(Deferred{window, msg, wParam, lParam});
 }
 
 LRESULT RunGate::Handle(Window& window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
@@ -280,7 +310,7 @@ LRESULT CALLBACK Window::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         self->hwnd_ = nullptr;
         return ::DefWindowProcA(hwnd, msg, wParam, lParam);
     }
-    if (RunGate* gate = RunGate::Current(); gate && RunGate::SentFromAnotherThread()) {
+    if (RunGate* gate = RunGate::Current(); gate && gate->Looking()) {
         return gate->Handle(*self, msg, wParam, lParam);
     }
     LRESULT result = 0;

@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zelvo::ui {
 
@@ -92,11 +93,12 @@ protected:
     void DestroyHandle() noexcept;
 
     virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    // What a message that another thread or process sends gets while a
-    // RunGate lives, instead of HandleMessage; it must not re-enter the run
-    // (no box, no loop, no call to another process). A close, a change of the
-    // show state, a resize and a command are posted again, to be handled once
-    // the run is over; input is dropped; the rest gets the system's default.
+    // What a message delivered while a run looks at its queue (RunGate) gets
+    // instead of HandleMessage; it must not re-enter the run (no box, no
+    // loop, no call to another process). A close and a command are posted
+    // again, to be handled once the run is over; of the changes of the show
+    // state and the resizes asked for, the latest is handled then, once;
+    // input is dropped; the rest gets the system's default.
     virtual LRESULT SentDuringRun(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND hwnd_ = nullptr;
@@ -114,14 +116,26 @@ private:
 };
 
 // Lives as long as a backup run copies. The run looks at the queue at each
-// entry, between buffers and while it waits for a flush, so that the system
-// never takes the program for hung, and that look delivers every message that
-// another thread or process sends. None of them may re-enter the run: while a
-// gate lives, such a message reaches SentDuringRun of its window instead of
-// its handler. Log-off waits for the run: WM_QUERYENDSESSION is answered
-// FALSE, with the reason shown on the reason window, and a WM_ENDSESSION that
-// ends the session all the same calls sessionEnding once, inside that
-// message, because Windows may end the process as soon as it is answered.
+// entry, between buffers and while it waits, so that the system never takes
+// the program for hung, and that look (LookAtQueue) delivers every message
+// that another thread or process sends, and the queue events of another
+// process's asynchronous show and position changes. None of them may
+// re-enter the run: what is delivered during a look reaches SentDuringRun of
+// its window instead of its handler, while the program's own messages (its
+// painting, its captions) go their usual way. Log-off waits for the run:
+// WM_QUERYENDSESSION is answered FALSE, with the reason shown on the reason
+// window, and a WM_ENDSESSION that ends the session all the same calls
+// sessionEnding once, inside that message, because Windows may end the
+// process as soon as it is answered. When the gate goes, each window gets
+// the latest show state or size asked for during the run, once, and each
+// form lays itself out for the DPI of its monitor should it have changed
+// meanwhile (WM_DPICHANGED points to a rectangle of its moment, and cannot
+// wait for the run's end).
+// The platform's PeekMessageA, through which RunGate::LookAtQueue looks, so
+// that a test can play what a look delivers (a queue event of another
+// process's ShowWindowAsync comes with no sender).
+extern BOOL(WINAPI* PeekMessageCall)(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remove);
+
 class RunGate {
 public:
     RunGate(HWND reasonWindow, const std::string& reason, std::function<void()> sessionEnding);
@@ -130,19 +144,33 @@ public:
     RunGate& operator=(const RunGate&) = delete;
 
     static RunGate* Current() { return current_; }
-    // Whether the message in hand comes from another thread (SendMessage,
-    // SendNotifyMessage and the like), as the shell's and the system's do.
-    static bool SentFromAnotherThread();
-    // Answers a message that SentFromAnotherThread; never throws.
+    // Looks at the thread's queue without taking anything; through the
+    // current gate, if there is one.
+    static void LookAtQueue();
+    // Whether the message in hand is delivered by a look at the queue.
+    bool Looking() const { return looking_; }
+    // Answers a message delivered by a look; never throws.
     LRESULT Handle(Window& window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+    // Keeps a change of the show state or a size asked for during the run,
+    // replacing an earlier one for that window.
+    void Defer(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 private:
+    struct Deferred {
+        HWND window;
+        UINT msg;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+
     static inline RunGate* current_ = nullptr;
     RunGate* previous_;
     HWND reasonWindow_;
     bool reasonSet_ = false;
     std::function<void()> sessionEnding_;
     bool sessionEnded_ = false;
+    bool looking_ = false;
+    std::vector<Deferred> showStates_;
 };
 
 // Sends notifications of child controls (WM_COMMAND, WM_NOTIFY) on to the

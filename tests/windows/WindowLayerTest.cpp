@@ -12,7 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace zelvo {
@@ -40,9 +44,11 @@ public:
     int ticks = 0;
     std::function<void()> onTick;
     TestForm* other = nullptr;
+    std::vector<WORD> commands;
 
 protected:
     void OnCommand(WORD id, WORD, HWND) override {
+        commands.push_back(id);
         if (id == kThrowFailure) throw Failure("Stream read error");
         if (id == kThrowSilent) throw ui::SilentAbort();
         if (id == kThrowOther) throw 42;
@@ -246,6 +252,125 @@ TEST_F(ApplicationTest, MinimizeTakesTheWindowsAwayAndRestoreBringsThemBack) {
     ::SendMessageA(app.Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_EQ(minimizings, 2);
     EXPECT_FALSE(form->Visible());
+}
+
+// Plays what a run's look at its queue delivers: `delivered` runs inside
+// the look, before the platform's own PeekMessage.
+class LookDelivers {
+public:
+    explicit LookDelivers(std::function<void()> delivered) : previous_(std::exchange(ui::PeekMessageCall, &Peek)) {
+        delivered_ = std::move(delivered);
+    }
+    ~LookDelivers() {
+        ui::PeekMessageCall = previous_;
+        delivered_ = nullptr;
+    }
+    LookDelivers(const LookDelivers&) = delete;
+    LookDelivers& operator=(const LookDelivers&) = delete;
+
+private:
+    static BOOL WINAPI Peek(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remove) {
+        if (delivered_) delivered_();
+        return ::PeekMessageA(msg, hwnd, first, last, remove);
+    }
+    static inline std::function<void()> delivered_;
+    decltype(ui::PeekMessageCall) previous_;
+};
+
+// Moves one window to a monitor of another DPI, as GetDpiForWindow sees it.
+class DpiOfWindow {
+public:
+    DpiOfWindow(HWND hwnd, UINT dpi) : previous_(std::exchange(ui::GetDpiForWindowCall, &Dpi)) {
+        hwnd_ = hwnd;
+        dpi_ = dpi;
+        real_ = previous_;
+    }
+    ~DpiOfWindow() { ui::GetDpiForWindowCall = previous_; }
+    DpiOfWindow(const DpiOfWindow&) = delete;
+    DpiOfWindow& operator=(const DpiOfWindow&) = delete;
+
+private:
+    static UINT WINAPI Dpi(HWND hwnd) { return hwnd == hwnd_ ? dpi_ : real_ ? real_(hwnd) : 0; }
+    static inline HWND hwnd_ = nullptr;
+    static inline UINT dpi_ = 0;
+    static inline UINT(WINAPI* real_)(HWND) = nullptr;
+    decltype(ui::GetDpiForWindowCall) previous_;
+};
+
+// Looks at the queue, as a run does, until another thread has sent these
+// messages to `to` and they have been answered.
+void SendDuringLooks(HWND to, const std::vector<std::pair<UINT, WPARAM>>& messages, LPARAM lParam = 0) {
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+        for (const auto& [msg, wParam] : messages) ::SendMessageA(to, msg, wParam, lParam);
+        sent = true;
+    });
+    while (!sent) {
+        ui::RunGate::LookAtQueue();
+        ::Sleep(1);
+    }
+    sender.join();
+}
+
+// What a run's look at its queue delivers reaches the run's gate, whoever
+// sent it; the program's own messages outside a look go their usual way,
+// also in a run that began inside a message another thread sent. When the
+// gate goes, each window gets the latest show state asked for, once, and a
+// form whose monitor changed its DPI during the run is laid out for it.
+TEST_F(ApplicationTest, ARunsGateTakesWhatItsLooksDeliverAndAtItsEndTheLatestShowState) {
+    app.ShowMainForm(SW_SHOWNORMAL);
+    TestForm other;
+    {
+        // A queue event comes with no sender, from the look's PeekMessage.
+        const LookDelivers event([&] { ::SendMessageA(other.Handle(), WM_COMMAND, 77, 0); });
+        const ui::RunGate gate(app.Handle(), "run", nullptr);
+        ui::RunGate::LookAtQueue();
+        EXPECT_TRUE(other.commands.empty()) << "a command was handled inside the run";
+    }
+    app.ProcessMessages();
+    EXPECT_EQ(other.commands, std::vector<WORD>{77});
+
+    // A run that begins inside a message another thread sent (a tick in a
+    // box's loop inside the shell's call): its own command is handled.
+    other.commands.clear();
+    other.onTick = [&] {
+        const ui::RunGate gate(app.Handle(), "run", nullptr);
+        ::SendMessageA(other.Handle(), WM_COMMAND, 78, 0);
+        EXPECT_EQ(other.commands, std::vector<WORD>{78}) << "the run's own message was held";
+    };
+    other.Timer1.SetEnabled(false);
+    std::atomic<bool> ticked{false};
+    std::thread ticker([&] {
+        ::SendMessageA(other.Handle(), WM_TIMER, 1, 0);
+        ticked = true;
+    });
+    while (!ticked) app.ProcessMessages();
+    ticker.join();
+    other.onTick = nullptr;
+    EXPECT_EQ(other.ticks, 1);
+
+    // A task bar that minimizes and then restores the application during a
+    // run leaves it on the screen; the form moved to a monitor of 144 DPI
+    // follows once the run is over.
+    const RECT before = other.ParentRect();
+    {
+        const DpiOfWindow moved(other.Handle(), 144);
+        const ui::RunGate gate(app.Handle(), "run", nullptr);
+        SendDuringLooks(app.Handle(), {{WM_SIZE, SIZE_MINIMIZED}, {WM_SIZE, SIZE_RESTORED}});
+        const RECT suggested{before.left, before.top, before.left + 300, before.top + 150};
+        SendDuringLooks(other.Handle(), {{WM_DPICHANGED, MAKEWPARAM(144, 144)}}, reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_FALSE(app.Minimized());
+        EXPECT_EQ(other.Dpi(), 96u);
+        app.ProcessMessages();
+        EXPECT_FALSE(app.Minimized()) << "handled inside the run";
+    }
+    EXPECT_EQ(other.Dpi(), 144u);
+    const RECT after = other.ParentRect();
+    EXPECT_EQ(after.right - after.left, ::MulDiv(before.right - before.left, 144, 96));
+    app.ProcessMessages();
+    EXPECT_FALSE(app.Minimized());
+    EXPECT_EQ(minimizings, 0);
+    EXPECT_TRUE(form->Visible());
 }
 
 TEST_F(ApplicationTest, MaximizedMainWindowComesBackMaximized) {
