@@ -1,24 +1,31 @@
-// Copy benchmark: the backup engine against Wine's xcopy and a CopyFileA loop,
-// on data it makes itself, into an empty destination and over a destination
-// that already holds every file (overwrite on). Not a test; run it through
-// scripts/bench.sh.
+// Copy benchmark: the backup engine against Wine's xcopy, the program's own
+// progress dialog and native cp, on data it makes itself. Not a test; run it
+// through scripts/bench.sh, which also mounts the share it copies to.
 //
-//   copybench.exe [--dir D] [--files N] [--file-size BYTES] [--large-size BYTES]
-//                 [--reps R] [--cp-seconds S] [--prepare-only] [--keep]
+//   copybench.exe [--dir D] [--scenario share|local|large|all] [--files N]
+//                 [--file-size BYTES] [--large-size BYTES] [--share PATH]
+//                 [--share-files N] [--reps R] [--prepare-only] [--keep]
 //
-// --cp-seconds passes in the best time of native cp on the large file (taken
-// outside Wine by the script) so the ratios can be printed together.
+// Scenarios, each a set of variants measured in turns (every repetition runs
+// each variant once, in an order that rotates from one repetition to the
+// next, into a fresh destination), reported by median and best:
+// - share: --share-files files of --file-size into --share (a UNC path to a
+//   share that scripts/bench.sh serves through a FUSE pass-through with a
+//   delay for every operation): the engine as it ships, the engine one file
+//   at a time, xcopy, the dialog;
+// - local: --files files of --file-size: the engine as it ships and with 1, 2
+//   and 4 files in flight, the engine without its flushes, xcopy, the dialog;
+// - large: one file of --large-size, durable: the engine, and native cp
+//   followed by an fsync of the copy, timed on the Unix side.
 //
 // The engine runs in a process of its own (copybench.exe --engine SRC DST
-// PEAKFILE [--no-flush]), like xcopy, so both times include a process start
-// and the peak working set read in that process belongs to the engine's run
-// alone. --no-flush leaves out the flush of each copy before its rename, to
-// show what that flush costs, for new copies and for replacing ones.
-// The same run through the program's own progress dialog (copybench-dialog.exe
-// SRC DST PEAKFILE, a window process of its own, so the engine's peak working
-// set stays its own) is timed beside it on the small files; the engine, the
-// engine without its flush and the dialog take turns, so that their
-// differences are not a busy machine's.
+// PEAKFILE [--no-flush] [--in-flight N]), like xcopy, so both times include a
+// process start and the peak working set read in that process is the
+// engine's alone; the dialog likewise (copybench-dialog.exe SRC DST PEAKFILE,
+// a window process of its own). The large scenario compares the runs' own
+// times, without process starts: the engine's as its process measured it,
+// cp's as its shell did.
+
 #include "BenchChild.h"
 #include "core/CopyRun.h"
 #include "core/FileSystem.h"
@@ -31,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,11 +53,13 @@ using zelvo::bench::WriteChildReport;
 
 struct Options {
     std::string dir = "copybench-data";
+    std::string scenario = "all";
     int files = 5000;
     std::uint64_t fileSize = 4096;
     std::uint64_t largeSize = 1ull << 30;
-    int reps = 3;
-    double cpSeconds = 0;
+    std::string share;  // the UNC path of the share scenario; empty: none
+    int shareFiles = 300;
+    int reps = 5;
     bool prepareOnly = false;
     bool keep = false;
 };
@@ -62,7 +72,7 @@ public:
     void SetPosition(int) override {}
 };
 
-// Lets every transfer through and leaves out the flush before each rename.
+// Lets every transfer through and leaves out the flushes of each copy.
 class NoFlush : public zelvo::CopyFaults {
 public:
     std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
@@ -130,35 +140,37 @@ void RemoveTree(const zelvo::DirPath& dir) {
 
 void RemoveTree(const std::string& dir) { RemoveTree(zelvo::DirPath(dir)); }
 
-void Prepare(const Options& options, const std::string& small, const std::string& large) {
-    MakeDirectory(options.dir);
-    if (Count(small).files != options.files) {
-        RemoveTree(small);
-        MakeDirectory(small);
-        char name[32];
-        for (int i = 0; i < options.files; ++i) {
-            std::snprintf(name, sizeof name, "f%05d.dat", i);
-            WriteDataFile(JoinPath(small, name), options.fileSize, static_cast<std::uint32_t>(i));
-        }
-    }
-    const Tally big = Count(large);
-    if (big.files != 1 || big.bytes != options.largeSize) {
-        RemoveTree(large);
-        MakeDirectory(large);
-        WriteDataFile(JoinPath(large, "large.dat"), options.largeSize, 7);
+// A folder of `count` files of `size` bytes, made anew unless it holds them.
+void PrepareFiles(const std::string& dir, int count, std::uint64_t size) {
+    const Tally there = Count(dir);
+    if (there.files == count && there.bytes == size * static_cast<std::uint64_t>(count)) return;
+    RemoveTree(dir);
+    MakeDirectory(dir);
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "f%05d.dat", i);
+        WriteDataFile(JoinPath(dir, name), size, static_cast<std::uint32_t>(i));
     }
 }
 
 // The child side of an engine run: copies, then reports.
-int EngineChild(const std::string& source, const std::string& dest, const std::string& peakFile, bool flush) {
+int EngineChild(int argc, char** argv) {
+    if (argc < 5) Die("usage: copybench --engine SRC DST PEAKFILE [--no-flush] [--in-flight N]");
+    bool flush = true;
+    zelvo::CopyTuning tuning;
+    for (int i = 5; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-flush") == 0) flush = false;
+        if (std::strcmp(argv[i], "--in-flight") == 0 && i + 1 < argc) tuning.filesInFlight = std::atoi(argv[++i]);
+    }
     Quiet quiet;
     NoFlush noFlush;
     const double start = Now();
-    const auto result = zelvo::RunCopy(source, dest, [] { return true; }, quiet, flush ? nullptr : &noFlush);
+    const auto result =
+        zelvo::RunCopy(argv[2], argv[3], [] { return true; }, quiet, flush ? nullptr : &noFlush, tuning);
     const double seconds = Now() - start;
-    if (result.refused) Die("engine refused " + dest);
+    if (result.refused) Die(std::string("engine refused ") + argv[3]);
     if (!result.failures.empty()) Die("engine failed: " + result.failures.front());
-    WriteChildReport(peakFile, seconds);
+    WriteChildReport(argv[4], seconds);
     return 0;
 }
 
@@ -185,147 +197,195 @@ void RunProcess(std::string command) {
     if (code != 0) Die(command + " exited with " + std::to_string(code));
 }
 
-std::string Quote(const std::string& text) {
-    return "\"" + text + "\"";
-}
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
-std::string PeakFile() {
+std::string ReportFile() {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + "copybench-peak.txt";
+    return std::string(temp) + "copybench-report.txt";
 }
 
-std::uint64_t g_enginePeak = 0;  // highest peak working set of the engine processes
-double g_childSeconds = 0;       // the run's own time, as the last child reported it
-
-void StartEngine(const std::string& source, const std::string& dest, const char* extra) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    RunProcess(Quote(self) + " --engine " + Quote(source) + " " + Quote(dest) + " " + Quote(PeakFile()) + extra);
-}
-
-void RunEngine(const std::string& source, const std::string& dest) {
-    StartEngine(source, dest, "");
-}
-
-void RunEngineNoFlush(const std::string& source, const std::string& dest) {
-    StartEngine(source, dest, " --no-flush");
-}
-
-void RunDialog(const std::string& source, const std::string& dest) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    RunProcess(Quote(zelvo::bench::Sibling(self, "copybench-dialog.exe")) + " " + Quote(source) + " " + Quote(dest) +
-               " " + Quote(PeakFile()));
-}
-
-// Reads a child's report; the peak counts toward the engine's when the child
-// was the engine as it ships (with its flush).
-void ReadChildReport(bool engine) {
-    HANDLE file = CreateFileA(PeakFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char text[64] = {};
-    DWORD got = 0;
-    ReadFile(file, text, sizeof text - 1, &got, nullptr);
-    CloseHandle(file);
-    DeleteFileA(PeakFile().c_str());
-    char* end = nullptr;
-    const std::uint64_t peak = std::strtoull(text, &end, 10);
-    g_childSeconds = std::strtod(end, nullptr);
-    if (engine) g_enginePeak = std::max<std::uint64_t>(g_enginePeak, peak);
-}
-
-// Flushes every file of dir to disk.
-void FlushDirectoryFiles(const std::string& dir) {
-    const zelvo::DirPath path(dir);
-    zelvo::DirEntry entry;
-    for (zelvo::DirListing listing(path); listing.Next(entry);) {
-        if (!entry.IsDirectory()) zelvo::FlushFile(path.PathOf(entry.name));
-    }
-}
-
-void RunXcopy(const std::string& source, const std::string& dest) {
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    RunProcess(Quote(std::string(system) + "\\xcopy.exe") + " " + Quote(JoinPath(source, "*.*")) + " " +
-               Quote(dest + "\\") + " /Q /Y /I");
-}
-
-void RunCopyFileLoop(const std::string& source, const std::string& dest) {
-    zelvo::DirEntry entry;
-    for (zelvo::DirListing listing(source); listing.Next(entry);) {
-        const std::string name = zelvo::ShownName(entry.name);
-        if (!CopyFileA(JoinPath(source, name).c_str(), JoinPath(dest, name).c_str(), FALSE)) {
-            Die("CopyFileA failed on " + name);
-        }
-    }
-}
-
-using Copier = void (*)(const std::string&, const std::string&);
-
-// Best and median of reps runs, each checked afterwards. Into a fresh
-// destination, removed after each run; or, replacing, into one that a
-// CopyFileA loop filled beforehand and that each run fills again. Neither the
-// filling nor the removal is timed.
-struct Timing {
-    double best = 0;
-    double median = 0;
-    double bestInside = 0;  // a child's run without its process start (0 for others)
+// What the children reported of their last run: the peak working set of the
+// engine's (the highest seen) and the run's own time.
+struct ChildReport {
+    std::uint64_t peak = 0;
+    double seconds = 0;
 };
 
-enum class Into { Empty, Full };
+std::uint64_t g_lastChildPeak = 0;  // the peak working set the last child reported
 
-// Several copiers are measured side by side, taking turns in each rep, so
-// that a machine busy with something else for a while slows them alike.
-std::vector<Timing> Measure(const std::vector<Copier>& copiers, const std::string& source, const std::string& dest,
-                            int reps, Into into = Into::Empty) {
-    const Tally expected = Count(source);
-    std::vector<std::vector<double>> times(copiers.size()), inside(copiers.size());
-    RemoveTree(dest);
-    if (into == Into::Full) {
-        MakeDirectory(dest);
-        RunCopyFileLoop(source, dest);
-        // Let the filling reach the disk, so its write-back is not timed.
-        FlushDirectoryFiles(dest);
+ChildReport ReadReport() {
+    HANDLE file = CreateFileA(ReportFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char text[64] = {};
+    DWORD got = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        ReadFile(file, text, sizeof text - 1, &got, nullptr);
+        CloseHandle(file);
     }
+    DeleteFileA(ReportFile().c_str());
+    char* end = nullptr;
+    ChildReport report;
+    report.peak = std::strtoull(text, &end, 10);
+    report.seconds = std::strtod(end, nullptr);
+    g_lastChildPeak = report.peak;
+    return report;
+}
+
+std::string Self() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return self;
+}
+
+// Where Wine keeps a Windows path on the Unix side.
+std::string UnixPath(const std::string& path) {
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = unixName ? unixName(zelvo::DirPath(path).Path().c_str()) : nullptr;
+    if (!unix) Die("no Unix name for " + path);
+    std::string name = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return name;
+}
+
+// One variant of a scenario: a way to copy a source folder into a destination
+// folder, reporting the run's own time where it can (0 where not).
+struct Variant {
+    std::string name;
+    std::function<double(const std::string& source, const std::string& dest)> run;
+    bool engine = false;  // an engine child whose peak working set counts
+};
+
+Variant Engine(const std::string& name, int inFlight, bool flush = true) {
+    std::string extra = inFlight > 0 ? " --in-flight " + std::to_string(inFlight) : std::string();
+    if (!flush) extra += " --no-flush";
+    return {name,
+            [extra](const std::string& source, const std::string& dest) {
+                RunProcess(Quote(Self()) + " --engine " + Quote(source) + " " + Quote(dest) + " " +
+                           Quote(ReportFile()) + extra);
+                return ReadReport().seconds;
+            },
+            true};
+}
+
+Variant Dialog() {
+    return {"dialog", [](const std::string& source, const std::string& dest) {
+                RunProcess(Quote(zelvo::bench::Sibling(Self(), "copybench-dialog.exe")) + " " + Quote(source) + " " +
+                           Quote(dest) + " " + Quote(ReportFile()));
+                return ReadReport().seconds;
+            }};
+}
+
+Variant Xcopy() {
+    return {"xcopy", [](const std::string& source, const std::string& dest) {
+                char system[MAX_PATH];
+                GetSystemDirectoryA(system, MAX_PATH);
+                RunProcess(Quote(std::string(system) + "\\xcopy.exe") + " " + Quote(JoinPath(source, "*.*")) + " " +
+                           Quote(dest + "\\") + " /Q /Y /I");
+                return 0.0;
+            }};
+}
+
+// Native cp and an fsync of the copy, timed by the shell that runs them.
+// Wine gives no handle to wait on for a Unix process, so the shell leaves its
+// time in a file, as the tests' RunUnix does.
+Variant CopyAndSync() {
+    return {"native cp + fsync", [](const std::string& source, const std::string& dest) {
+                const std::string result = JoinPath(dest, "..\\cp-time.txt");
+                DeleteFileA(result.c_str());
+                const std::string from = UnixPath(JoinPath(source, "large.dat"));
+                const std::string to = UnixPath(dest) + "/large.dat";
+                std::string line = "/bin/sh -c \"s=$(date +%s%N); cp '" + from + "' '" + to + "' && sync '" + to +
+                                   "'; e=$(date +%s%N); echo $((e - s)) > '" + UnixPath(dest) + "/../cp-time.txt'\"";
+                STARTUPINFOA startup{};
+                startup.cb = sizeof startup;
+                PROCESS_INFORMATION started{};
+                if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                    &started)) {
+                    Die("cannot start " + line);
+                }
+                CloseHandle(started.hThread);
+                CloseHandle(started.hProcess);
+                std::string said;
+                for (int i = 0; i < 60000 && said.find('\n') == std::string::npos; ++i) {
+                    Sleep(5);
+                    HANDLE file = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr);
+                    if (file == INVALID_HANDLE_VALUE) continue;
+                    char text[64] = {};
+                    DWORD got = 0;
+                    ReadFile(file, text, sizeof text - 1, &got, nullptr);
+                    CloseHandle(file);
+                    said = text;
+                }
+                DeleteFileA(result.c_str());
+                return std::strtod(said.c_str(), nullptr) / 1e9;
+            }};
+}
+
+// All runs of one variant: the wall time of each (with its process start),
+// and the run's own time where the variant reports one.
+struct Runs {
+    std::vector<double> wall, inside;
+    std::uint64_t peak = 0;
+};
+
+double Median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times.empty() ? 0 : times.size() % 2 ? times[times.size() / 2]
+                                                : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+}
+
+double Best(const std::vector<double>& times) {
+    return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
+}
+
+// Each repetition runs every variant once, the order rotating from one
+// repetition to the next, so that a machine busy with something else for a
+// while slows them alike; each copy goes into a fresh destination, checked
+// and removed afterwards (neither is timed).
+std::vector<Runs> Measure(const std::vector<Variant>& variants, const std::string& source, const std::string& dest,
+                          int reps) {
+    const Tally expected = Count(source);
+    std::vector<Runs> runs(variants.size());
+    RemoveTree(dest);
     for (int rep = 0; rep < reps; ++rep) {
-        for (std::size_t which = 0; which < copiers.size(); ++which) {
-            const Copier copier = copiers[which];
-            if (into == Into::Empty) MakeDirectory(dest);
+        for (std::size_t turn = 0; turn < variants.size(); ++turn) {
+            const std::size_t which = (turn + static_cast<std::size_t>(rep)) % variants.size();
+            MakeDirectory(dest);
             const double start = Now();
-            copier(source, dest);
-            times[which].push_back(Now() - start);
-            if (copier == RunEngine || copier == RunEngineNoFlush || copier == RunDialog) {
-                ReadChildReport(copier == RunEngine);
-                inside[which].push_back(g_childSeconds);
+            const double inside = variants[which].run(source, dest);
+            runs[which].wall.push_back(Now() - start);
+            if (inside > 0) runs[which].inside.push_back(inside);
+            if (variants[which].engine) {
+                runs[which].peak = std::max(runs[which].peak, g_lastChildPeak);
             }
             const Tally got = Count(dest);
-            if (got.files != expected.files || got.bytes != expected.bytes) Die("incomplete copy in " + dest);
-            if (into == Into::Empty) RemoveTree(dest);
+            if (got.files != expected.files || got.bytes != expected.bytes) {
+                Die("incomplete copy by " + variants[which].name + " into " + dest);
+            }
+            RemoveTree(dest);
         }
     }
-    RemoveTree(dest);
-    std::vector<Timing> timings;
-    for (std::size_t which = 0; which < copiers.size(); ++which) {
-        std::sort(times[which].begin(), times[which].end());
-        std::sort(inside[which].begin(), inside[which].end());
-        timings.push_back({times[which].front(), times[which][times[which].size() / 2],
-                           inside[which].empty() ? 0 : inside[which].front()});
+    return runs;
+}
+
+void PrintRuns(const std::string& title, const std::vector<Variant>& variants, const std::vector<Runs>& runs,
+               bool inside) {
+    std::printf("%s\n  %-22s %9s %9s   all runs (s)%s\n", title.c_str(), "variant", "median", "best",
+                inside ? "; the runs' own times, without process starts" : "");
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+        const std::vector<double>& times = inside ? runs[i].inside : runs[i].wall;
+        std::printf("  %-22s %8.3fs %8.3fs  ", variants[i].name.c_str(), Median(times), Best(times));
+        for (const double t : times) std::printf(" %.3f", t);
+        std::printf("\n");
     }
-    return timings;
 }
 
-Timing Measure(Copier copier, const std::string& source, const std::string& dest, int reps, Into into = Into::Empty) {
-    return Measure(std::vector<Copier>{copier}, source, dest, reps, into).front();
-}
-
-void PrintTiming(const char* what, const Timing& timing) {
-    std::printf("  %-21s best %8.3f s   median %8.3f s\n", what, timing.best, timing.median);
-}
-
-void PrintFlushCost(const char* what, const Timing& flushed, const Timing& unflushed, int files) {
-    std::printf("  %s costs %.3f s in all, %.3f ms a file (%.2fx the run without it)\n", what,
-                flushed.best - unflushed.best, (flushed.best - unflushed.best) * 1000.0 / std::max(1, files),
-                flushed.best / unflushed.best);
+// `faster` / `slower` by medians, against a goal.
+void PrintRatio(const char* what, double slower, double faster, const char* goal) {
+    std::printf("  %-44s %.2fx (goal %s)\n", what, faster > 0 ? slower / faster : 0.0, goal);
 }
 
 std::uint64_t ParseSize(const char* text) {
@@ -347,16 +407,20 @@ Options ParseArguments(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--dir" && hasValue) {
             options.dir = argv[++i];
+        } else if (arg == "--scenario" && hasValue) {
+            options.scenario = argv[++i];
         } else if (arg == "--files" && hasValue) {
             options.files = std::atoi(argv[++i]);
         } else if (arg == "--file-size" && hasValue) {
             options.fileSize = ParseSize(argv[++i]);
         } else if (arg == "--large-size" && hasValue) {
             options.largeSize = ParseSize(argv[++i]);
+        } else if (arg == "--share" && hasValue) {
+            options.share = argv[++i];
+        } else if (arg == "--share-files" && hasValue) {
+            options.shareFiles = std::atoi(argv[++i]);
         } else if (arg == "--reps" && hasValue) {
             options.reps = std::max(1, std::atoi(argv[++i]));
-        } else if (arg == "--cp-seconds" && hasValue) {
-            options.cpSeconds = std::atof(argv[++i]);
         } else if (arg == "--prepare-only") {
             options.prepareOnly = true;
         } else if (arg == "--keep") {
@@ -372,80 +436,67 @@ Options ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--engine") == 0) {
-        return EngineChild(argv[2], argv[3], argv[4], argc == 5 || std::strcmp(argv[5], "--no-flush") != 0);
-    }
+    if (argc >= 2 && std::strcmp(argv[1], "--engine") == 0) return EngineChild(argc, argv);
     const Options options = ParseArguments(argc, argv);
+    const auto wanted = [&](const char* scenario) { return options.scenario == "all" || options.scenario == scenario; };
     const std::string small = JoinPath(options.dir, "small");
+    const std::string shareSource = JoinPath(options.dir, "share-src");
     const std::string large = JoinPath(options.dir, "large");
     const std::string out = JoinPath(options.dir, "out");
-
-    Prepare(options, small, large);
-    if (options.prepareOnly) return 0;
-
-    // What the flush and the dialog cost is measured in turns with the engine.
-    const std::vector<Timing> smallTurns = Measure({RunEngine, RunEngineNoFlush, RunDialog}, small, out, options.reps);
-    const Timing& engineSmall = smallTurns[0];
-    const Timing& engineSmallNoFlush = smallTurns[1];
-    const Timing& dialogSmall = smallTurns[2];
-    const std::uint64_t peakSmall = std::exchange(g_enginePeak, 0);
-    const std::vector<Timing> largeTurns = Measure({RunEngine, RunEngineNoFlush}, large, out, options.reps);
-    const Timing& engineLarge = largeTurns[0];
-    const Timing& engineLargeNoFlush = largeTurns[1];
-    const std::uint64_t peakLarge = std::exchange(g_enginePeak, 0);
-    const Timing xcopySmall = Measure(RunXcopy, small, out, options.reps);
-    const Timing copyFileSmall = Measure(RunCopyFileLoop, small, out, options.reps);
-    const Timing xcopyLarge = Measure(RunXcopy, large, out, options.reps);
-    const Timing copyFileLarge = Measure(RunCopyFileLoop, large, out, options.reps);
-    const std::vector<Timing> replaceTurns = Measure({RunEngine, RunEngineNoFlush}, small, out, options.reps, Into::Full);
-    const Timing& engineReplace = replaceTurns[0];
-    const Timing& engineReplaceNoFlush = replaceTurns[1];
-    const Timing xcopyReplace = Measure(RunXcopy, small, out, options.reps, Into::Full);
-    const std::uint64_t peakReplace = g_enginePeak;
-
-    std::printf("small files: %d x %llu bytes, %d runs each\n", options.files,
-                static_cast<unsigned long long>(options.fileSize), options.reps);
-    PrintTiming("engine (own process)", engineSmall);
-    PrintTiming("engine without flush", engineSmallNoFlush);
-    PrintTiming("dialog (own process)", dialogSmall);
-    PrintTiming("xcopy", xcopySmall);
-    PrintTiming("CopyFileA loop", copyFileSmall);
-    std::printf("  engine vs xcopy    %.2fx faster (target >= 2.0); without its flush %.2fx\n",
-                xcopySmall.best / engineSmall.best, xcopySmall.best / engineSmallNoFlush.best);
-    std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileSmall.best / engineSmall.best);
-    PrintFlushCost("flush of new copies", engineSmall, engineSmallNoFlush, options.files);
-    std::printf("  dialog vs engine   %.2fx the engine's time (target <= 1.15); the runs alone, without the"
-                " process starts: %.3f s and %.3f s, %.2fx\n",
-                dialogSmall.best / engineSmall.best, dialogSmall.bestInside, engineSmall.bestInside,
-                dialogSmall.bestInside / engineSmall.bestInside);
-
-    std::printf("large file: %llu bytes, %d runs each\n", static_cast<unsigned long long>(options.largeSize),
-                options.reps);
-    PrintTiming("engine (own process)", engineLarge);
-    PrintTiming("engine without flush", engineLargeNoFlush);
-    PrintTiming("xcopy", xcopyLarge);
-    PrintTiming("CopyFileA", copyFileLarge);
-    std::printf("  engine vs xcopy    %.2fx faster (target >= 1.1); without its flush %.2fx\n",
-                xcopyLarge.best / engineLarge.best, xcopyLarge.best / engineLargeNoFlush.best);
-    std::printf("  engine vs CopyFileA %.2fx faster\n", copyFileLarge.best / engineLarge.best);
-    PrintFlushCost("flush of the new copy", engineLarge, engineLargeNoFlush, 1);
-    if (options.cpSeconds > 0) {
-        std::printf("  native cp          best %8.3f s\n", options.cpSeconds);
-        std::printf("  engine vs cp       %.2fx of cp's speed (target >= 0.8)\n", options.cpSeconds / engineLarge.best);
+    MakeDirectory(options.dir);
+    if (wanted("local")) PrepareFiles(small, options.files, options.fileSize);
+    if (wanted("share") && !options.share.empty()) PrepareFiles(shareSource, options.shareFiles, options.fileSize);
+    if (wanted("large") && Count(large).bytes != options.largeSize) {
+        RemoveTree(large);
+        MakeDirectory(large);
+        WriteDataFile(JoinPath(large, "large.dat"), options.largeSize, 7);
     }
+    if (options.prepareOnly) return 0;
+    std::printf("%d repetitions; every repetition runs each variant once, in a rotating order\n\n", options.reps);
 
-    std::printf("replacing: the same small files over a destination holding all of them, overwrite on\n");
-    PrintTiming("engine (flushes)", engineReplace);
-    PrintTiming("engine without flush", engineReplaceNoFlush);
-    PrintTiming("xcopy /Y", xcopyReplace);
-    std::printf("  engine vs xcopy    %.2fx faster\n", xcopyReplace.best / engineReplace.best);
-    PrintFlushCost("flush before replacing", engineReplace, engineReplaceNoFlush, options.files);
-
-    std::printf("peak working set of the engine process: %.2f MiB on the small files, %.2f MiB on the large file,"
-                " %.2f MiB replacing (target < 8); this process: %.2f MiB\n",
-                peakSmall / 1048576.0, peakLarge / 1048576.0, peakReplace / 1048576.0,
-                PeakWorkingSet() / 1048576.0);
-
+    if (wanted("share")) {
+        if (options.share.empty()) {
+            std::printf("share: skipped (no share to copy to; scripts/bench.sh mounts one where /dev/fuse is)\n\n");
+        } else {
+            const std::vector<Variant> variants = {Engine("engine", 0), Engine("engine, 1 in flight", 1), Xcopy(),
+                                                   Dialog()};
+            const std::vector<Runs> runs = Measure(variants, shareSource, JoinPath(options.share, "out"),
+                                                   options.reps);
+            PrintRuns("share: " + std::to_string(options.shareFiles) + " files of " +
+                          std::to_string(options.fileSize) + " bytes into " + options.share,
+                      variants, runs, false);
+            PrintRatio("engine vs xcopy", Median(runs[2].wall), Median(runs[0].wall), ">= 3.0x");
+            PrintRatio("engine vs the engine one file at a time", Median(runs[1].wall), Median(runs[0].wall),
+                       ">= 2.2x");
+            PrintRatio("dialog's time vs the engine's", Median(runs[3].wall), Median(runs[0].wall), "<= 1.10x");
+            std::printf("  peak working set of the engine, %d in flight: %.2f MiB\n\n", zelvo::kFilesInFlight,
+                        runs[0].peak / 1048576.0);
+        }
+    }
+    if (wanted("local")) {
+        const std::vector<Variant> variants = {Engine("engine", 0),          Engine("engine, 1 in flight", 1),
+                                               Engine("engine, 2 in flight", 2), Engine("engine, 4 in flight", 4),
+                                               Engine("engine without flushes", 0, false), Xcopy(), Dialog()};
+        const std::vector<Runs> runs = Measure(variants, small, out, options.reps);
+        PrintRuns("local: " + std::to_string(options.files) + " files of " + std::to_string(options.fileSize) +
+                      " bytes",
+                  variants, runs, false);
+        PrintRatio("engine vs xcopy", Median(runs[5].wall), Median(runs[0].wall), ">= 2.0x");
+        PrintRatio("dialog's time vs the engine's", Median(runs[6].wall), Median(runs[0].wall), "<= 1.10x");
+        std::printf("  the flushes cost %.3f s of the engine's %.3f s (medians)\n",
+                    Median(runs[0].wall) - Median(runs[4].wall), Median(runs[0].wall));
+        std::printf("  peak working set of the engine: %.2f MiB\n\n", runs[0].peak / 1048576.0);
+    }
+    if (wanted("large")) {
+        const std::vector<Variant> variants = {Engine("engine", 0), CopyAndSync()};
+        const std::vector<Runs> runs = Measure(variants, large, out, options.reps);
+        PrintRuns("large: one file of " + std::to_string(options.largeSize) + " bytes, durable", variants, runs,
+                  true);
+        PrintRatio("engine's time vs native cp + fsync's", Median(runs[0].inside), Median(runs[1].inside),
+                   "<= 1.0x");
+        std::printf("  peak working set of the engine: %.2f MiB\n\n", runs[0].peak / 1048576.0);
+    }
+    std::printf("this process's peak working set: %.2f MiB\n", PeakWorkingSet() / 1048576.0);
     if (!options.keep) RemoveTree(options.dir);
     return 0;
 }

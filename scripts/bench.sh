@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Copy benchmark: builds, makes the data, times native cp on the large file,
-# then runs copybench.exe under Wine (engine, xcopy, CopyFileA loop, into an
-# empty destination and replacing a full one) and prints the times and
-# ratios. The data is deleted at the end.
+# Copy benchmark: builds, makes the data, mounts a simulated network share,
+# and runs copybench.exe under Wine, which measures its variants in turns and
+# prints medians and bests (see bench/copybench.cpp). The data is deleted at
+# the end.
 #
-#   bash scripts/bench.sh [--files N] [--file-size BYTES] [--large-size BYTES] [--reps R]
+#   bash scripts/bench.sh [--scenario share|local|large|all] [--reps R]
+#                         [--files N] [--file-size BYTES] [--large-size BYTES]
+#                         [--share-files N] [--op-ms MS] [--fsync-ms MS]
 #
-# Sizes take K/M/G suffixes; defaults: 5000 files of 4K, one file of 1G, 3 runs.
+# Sizes take K/M/G suffixes. Defaults: 5 repetitions; share: 300 files of 4K,
+# every operation delayed 1 ms and every flush 5 ms more (a LAN round trip
+# and a NAS disk); local: 5000 files of 4K; large: one file of 1G. The share
+# is a FUSE pass-through (tests/e2e/latency_fs.py) that Wine serves as
+# \\zelvo-nas\backup from its prefix's dosdevices/unc; without /dev/fuse that
+# scenario is skipped, with a message.
 set -euo pipefail
 # Wine's desktop process wants a display even for console programs.
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
@@ -28,33 +35,52 @@ else
 fi
 data="$build/bench-data"
 
-reps=3
-args=("$@")
-for ((i = 0; i < ${#args[@]}; i++)); do
-    [ "${args[$i]}" = "--reps" ] && reps="${args[$((i + 1))]}"
+op_ms=1 fsync_ms=5 scenario=all
+args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --op-ms) op_ms="$2"; shift 2 ;;
+        --fsync-ms) fsync_ms="$2"; shift 2 ;;
+        --scenario) scenario="$2"; args+=("$1" "$2"); shift 2 ;;
+        *) args+=("$1"); shift ;;
+    esac
 done
 
 export WINEPREFIX="$build/wineprefix"
 "$root/tools/wine-prefix"
-run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$(zelvo_windows_path "$data")" "$@"; }
-
-cleanup() { rm -rf "$data"; "$ZELVO_WINESERVER" -k 2>/dev/null || true; }
+nas="$data/nas"
+unc="$WINEPREFIX/dosdevices/unc/zelvo-nas"
+cleanup() {
+    mountpoint -q "$nas" 2>/dev/null && umount -l "$nas"
+    rm -rf "$unc" "$data"
+    "$ZELVO_WINESERVER" -k 2>/dev/null || true
+}
 trap cleanup EXIT
-
 rm -rf "$data"
-run "$@" --prepare-only --keep
-# Let the freshly written data reach the disk, so its write-back does not
-# slow whichever copy comes first.
+mkdir -p "$data"
+
+share=()
+if [ "$scenario" = all ] || [ "$scenario" = share ]; then
+    if [ ! -c /dev/fuse ]; then
+        echo "bench.sh: no /dev/fuse on this machine: the share scenario is skipped"
+    else
+        mkdir -p "$nas" "$data/nas-backing"
+        /usr/bin/python3 "$root/tests/e2e/latency_fs.py" "$data/nas-backing" "$nas" \
+            --op-ms "$op_ms" --fsync-ms "$fsync_ms" > "$data/nas.log" 2>&1 &
+        for _ in $(seq 100); do mountpoint -q "$nas" && break; sleep 0.1; done
+        if mountpoint -q "$nas"; then
+            mkdir -p "$unc" && ln -sfn "$nas" "$unc/backup"
+            share=(--share '\\zelvo-nas\backup')
+            echo "bench.sh: the share \\\\zelvo-nas\\backup waits $op_ms ms for every operation," \
+                 "$fsync_ms ms more for every flush"
+        else
+            echo "bench.sh: the share could not be mounted ($(cat "$data/nas.log")): its scenario is skipped"
+        fi
+    fi
+fi
+
+run() { "$root/tools/wine-run" "$build/copybench.exe" --dir "$(zelvo_windows_path "$data/work")" "${share[@]}" "${args[@]}" "$@"; }
+run --prepare-only --keep
+# Let the freshly made data reach the disk, so its write-back slows no run.
 sync
-
-best=""
-for ((rep = 0; rep < reps; rep++)); do
-    rm -rf "$data/cp-out" && mkdir -p "$data/cp-out"
-    start=$(date +%s.%N)
-    cp "$data/large/large.dat" "$data/cp-out/"
-    end=$(date +%s.%N)
-    best=$(awk -v s="$start" -v e="$end" -v b="$best" 'BEGIN { t = e - s; if (b == "" || t < b) b = t; print b }')
-done
-rm -rf "$data/cp-out"
-
-run "$@" --cp-seconds "$best"
+run

@@ -122,7 +122,7 @@ public:
           failures_(result.failures),
           retries_(tuning.retries),
           pace_(progress),
-          copier_(source, destination, faults, retries_, ledger),
+          copier_(source, destination, faults, retries_, ledger, early_),
           inFlight_(Workers(tuning, entries),
                     [this](const FileJob& job, CopyPace& pace) { return copier_.Copy(job, pace); }) {
         state_.Watch(&inFlight_);
@@ -278,6 +278,7 @@ private:
     Failures failures_;
     Retries retries_;
     RunPace pace_;
+    EarlyFlushes early_;
     FileCopier copier_;
     std::vector<SetAside> setAside_;
     bool halted_ = false;

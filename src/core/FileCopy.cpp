@@ -3,6 +3,7 @@
 #include "core/Failure.h"
 
 #include <algorithm>
+#include <mutex>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -59,68 +60,10 @@ private:
     CopyLedger& ledger_;
 };
 
-// Flushes a file on a thread of its own while the copy goes on writing it.
-// Where no thread can be had it does nothing; the copy's own flush at its
-// end does all.
-class EarlyFlusher {
-public:
-    explicit EarlyFlusher(bool wanted) : wanted_(wanted) {}
-    EarlyFlusher(const EarlyFlusher&) = delete;
-    EarlyFlusher& operator=(const EarlyFlusher&) = delete;
-    // Waits for the flush under way: the file must stay open until then.
-    ~EarlyFlusher() {
-        if (!thread_) return;
-        quit_ = true;
-        ::SetEvent(work_.Get());
-        ::WaitForSingleObject(thread_.Get(), INFINITE);
-    }
-
-    // Begins a flush of `file` unless one is under way.
-    void Begin(HANDLE file) {
-        if (!wanted_) return;
-        if (!thread_ && work_ && idle_) {
-            // A flush needs little stack; a small reservation spares the
-            // 32-bit address space.
-            thread_.Reset(CreateThreadCall(nullptr, kStack, &EarlyFlusher::Work, this,
-                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-        }
-        if (!thread_ || ::WaitForSingleObject(idle_.Get(), 0) != WAIT_OBJECT_0) return;
-        file_ = file;
-        ::ResetEvent(idle_.Get());
-        ::SetEvent(work_.Get());
-    }
-
-    // Waits for the flush under way, checking the pace every kFlushWaitStepMs.
-    void End(CopyPace& pace) {
-        while (thread_ && ::WaitForSingleObject(idle_.Get(), kFlushWaitStepMs) == WAIT_TIMEOUT) pace.Check();
-    }
-
-private:
-    static constexpr SIZE_T kStack = 64 * 1024;
-
-    static DWORD WINAPI Work(void* self) {
-        auto* flusher = static_cast<EarlyFlusher*>(self);
-        for (;;) {
-            ::WaitForSingleObject(flusher->work_.Get(), INFINITE);
-            if (flusher->quit_) return 0;
-            // Its error comes again from the copy's own flush at the end.
-            FlushFileBuffersCall(flusher->file_);
-            ::SetEvent(flusher->idle_.Get());
-        }
-    }
-
-    KernelHandle work_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a flush to make, or quit
-    KernelHandle idle_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};    // no flush under way
-    bool wanted_;
-    HANDLE file_ = nullptr;
-    std::atomic<bool> quit_{false};
-    KernelHandle thread_;  // last: the thread ends before the events close
-};
-
 // Copies the content through one buffer of at most kCopyBufferSize bytes,
 // flushing a large copy as it grows.
 void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyPace& pace, CopyFaults* faults,
-                 EarlyFlusher& flusher) {
+                 EarlyFlushes* early) {
     if (size > 0) {
         const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
         const std::unique_ptr<char[]> buffer(new char[bufferSize]);
@@ -137,8 +80,8 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyP
             }
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
-            if (done - flushedAt >= kEarlyFlushBytes && done < size) {
-                flusher.Begin(dest.Native());
+            if (early && done - flushedAt >= kEarlyFlushBytes && done < size) {
+                early->Begin(dest.Native());
                 flushedAt = done;
             }
             pace.Check();
@@ -223,6 +166,59 @@ int CopyLedger::Close() noexcept {
     return marked;
 }
 
+EarlyFlushes::~EarlyFlushes() {
+    if (!thread_) return;
+    {
+        const std::lock_guard<std::mutex> lock(lock_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    ::WaitForSingleObject(thread_.Get(), INFINITE);
+}
+
+void EarlyFlushes::Begin(HANDLE file) {
+    std::unique_lock<std::mutex> lock(lock_);
+    if (file == flushing_ || std::find(waiting_.begin(), waiting_.end(), file) != waiting_.end()) return;
+    if (!thread_ && !refused_) {
+        // A flush needs little stack; a small reservation spares the 32-bit address space.
+        thread_.Reset(CreateThreadCall(nullptr, kStack, &EarlyFlushes::Work, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                       nullptr));
+        refused_ = !thread_;
+    }
+    // No thread to be had: the copy's own flush at its end does all.
+    if (!thread_) return;
+    waiting_.push_back(file);
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void EarlyFlushes::End(HANDLE file) noexcept {
+    std::unique_lock<std::mutex> lock(lock_);
+    waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), file), waiting_.end());
+    changed_.wait(lock, [&] { return flushing_ != file; });
+}
+
+DWORD WINAPI EarlyFlushes::Work(void* self) {
+    static_cast<EarlyFlushes*>(self)->Flush();
+    return 0;
+}
+
+void EarlyFlushes::Flush() {
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+        changed_.wait(lock, [&] { return quit_ || !waiting_.empty(); });
+        if (quit_) return;
+        flushing_ = waiting_.front();
+        waiting_.erase(waiting_.begin());
+        lock.unlock();
+        // Its error comes again from the copy's own flush at its end.
+        FlushFileBuffersCall(flushing_);
+        lock.lock();
+        flushing_ = nullptr;
+        changed_.notify_all();
+    }
+}
+
 FileDone FileCopier::Copy(const FileJob& job, CopyPace& pace) const {
     FileDone done{job, FileDone::Kind::Failed, std::string()};
     try {
@@ -286,9 +282,15 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
         temporary.Open(std::move(*created));
-        EarlyFlusher flusher(flush);
-        CopyContent(source, *temporary.stream, size, pace, faults_, flusher);
-        flusher.End(pace);
+        // Whatever ends the copy, the flusher is done with the file before it is closed.
+        struct EarlyFlushEnd {
+            EarlyFlushes* early;
+            HANDLE file;
+            ~EarlyFlushEnd() {
+                if (early) early->End(file);
+            }
+        } end{flush ? &early_ : nullptr, temporary.stream->Native()};
+        CopyContent(source, *temporary.stream, size, pace, faults_, end.early);
     }
     // Without the flush the rename could reach the disk before the content
     // does, and a power cut would leave a torn file under the name: a

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -100,16 +101,52 @@ private:
 };
 
 // A large copy is flushed every this many bytes while it is written, on a
-// thread of its own, so that the disk takes it in as it comes rather than
+// thread of the run's, so that the disk takes it in as it comes rather than
 // all at the end.
 inline constexpr std::uint64_t kEarlyFlushBytes = 32u << 20;
+
+// The run's one thread for those flushes, shared by the copies in flight (a
+// thread costs about 1 MiB of working set under Wine). Where no thread can be
+// had there are none, and each copy's own flush at its end does all.
+class EarlyFlushes {
+public:
+    EarlyFlushes() = default;
+    EarlyFlushes(const EarlyFlushes&) = delete;
+    EarlyFlushes& operator=(const EarlyFlushes&) = delete;
+    // Every copy has ended (End) by now.
+    ~EarlyFlushes();
+
+    // Flushes `file` soon, unless a flush of it is waiting or under way.
+    void Begin(HANDLE file);
+    // Forgets a flush of `file` that has not begun, and waits for one under
+    // way; the file may be closed after it. Never throws.
+    void End(HANDLE file) noexcept;
+
+private:
+    static constexpr SIZE_T kStack = 64 * 1024;
+    static DWORD WINAPI Work(void* self);
+    void Flush();
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<HANDLE> waiting_;
+    HANDLE flushing_ = nullptr;
+    bool quit_ = false;
+    bool refused_ = false;
+    KernelHandle thread_;  // last: the thread ends before the rest goes
+};
 
 // Copies the files of one run, one call a file.
 class FileCopier {
 public:
     FileCopier(const DirPath& source, const Destination& destination, CopyFaults* faults, Retries& retries,
-               CopyLedger& ledger)
-        : source_(source), destination_(destination), faults_(faults), retries_(retries), ledger_(ledger) {}
+               CopyLedger& ledger, EarlyFlushes& early)
+        : source_(source),
+          destination_(destination),
+          faults_(faults),
+          retries_(retries),
+          ledger_(ledger),
+          early_(early) {}
 
     // Copies the file of `job`. A failure comes back as the outcome; throws
     // only what `pace` throws (the run has ended).
@@ -125,6 +162,7 @@ private:
     CopyFaults* faults_;
     Retries& retries_;
     CopyLedger& ledger_;
+    EarlyFlushes& early_;
 };
 
 }  // namespace zelvo

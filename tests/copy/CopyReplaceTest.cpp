@@ -3,6 +3,7 @@
 #include "CopySupport.h"
 
 #include "core/CopyRun.h"
+#include "core/FileCopy.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -190,6 +191,39 @@ TEST(DurableCopies, AFlushRunsWhileAnotherFileIsWrittenAndItsCopyIsPlacedAfter) 
     EXPECT_THAT(result.failures, IsEmpty());
     EXPECT_EQ(result.copied, 2);
     EXPECT_EQ(Names(box.Dst()), (std::vector<std::string>{"a.bin", "b.bin"}));
+}
+
+// A large copy is flushed as it grows, on another thread than the one that
+// writes it, so that the disk takes it in while the rest is written; its
+// last flush, of the whole content, comes before its rename.
+TEST(DurableCopies, ALargeCopyIsFlushedAsItIsWritten) {
+    Sandbox box;
+    const std::uint64_t size = 3 * kEarlyFlushBytes + 12345;
+    {
+        HANDLE file = CreateFileA(box.Src("large.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(size);
+        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        CloseHandle(file);
+    }
+    RecordingProgress progress;
+    RealFlushes flushes;
+
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
+
+    EXPECT_EQ(result.copied, 1);
+    ASSERT_GE(flushes.made.size(), 2u);
+    EXPECT_EQ(flushes.made.back().size, size);
+    const DWORD writer = flushes.made.back().thread;
+    int early = 0;
+    for (std::size_t i = 0; i + 1 < flushes.made.size(); ++i) {
+        EXPECT_LT(flushes.made[i].size, size);
+        EXPECT_NE(flushes.made[i].thread, writer);
+        ++early;
+    }
+    EXPECT_GE(early, 1);
+    EXPECT_EQ(Names(box.Dst()), std::vector<std::string>{"large.bin"});
 }
 
 // The wait for a flush that lasts looks alive at every step, so that a window
