@@ -3,9 +3,8 @@
 #include "core/Failure.h"
 
 #include <algorithm>
-#include <mutex>
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 

@@ -52,7 +52,9 @@ bool RunLog::AppendRun(const RunRecord& record) noexcept {
         line("子目录: " + std::to_string(result.directories) + " 个 (未备份)");
         line("失败: " + std::to_string(result.failures.size()) + " 个");
         for (const std::string& failure : result.failures) line(failure);
-        if (result.notTried > 0) line("未备份: " + std::to_string(result.notTried) + " 个文件 (目录无法访问)");
+        if (result.notTried > 0) {
+            line("未备份: " + std::to_string(result.notTried) + " 个文件 (目录无法访问)");
+        }
         if (result.leftoversRemoved > 0) {
             line("清除: 上次中断留下的临时文件 " + std::to_string(result.leftoversRemoved) + " 个");
         }

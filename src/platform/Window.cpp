@@ -249,7 +249,8 @@ RunGate::~RunGate() {
     current_ = previous_;
     if (reasonSet_ && ::IsWindow(reasonWindow_)) ::ShutdownBlockReasonDestroy(reasonWindow_);
     for (const Deferred& deferred : showStates_) {
-        if (::IsWindow(deferred.window)) ::PostMessageA(deferred.window, deferred.msg, deferred.wParam, deferred.lParam);
+        if (!::IsWindow(deferred.window)) continue;
+        ::PostMessageA(deferred.window, deferred.msg, deferred.wParam, deferred.lParam);
     }
     for (HWND hwnd : ThreadWindows()) {
         if (Form* form = Form::FromHandle(hwnd)) form->FollowMonitorDpi();

@@ -97,7 +97,8 @@ TEST(CopyRunInUse, ASourceInUseGetsASecondChanceAndFailsOnlyWhenStillRefused) {
         // Each file steps the bar once and is counted once; every try shows its name.
         EXPECT_THAT(progress.positions, ElementsAre(5000, 10000)) << row.hold;
         EXPECT_THAT(progress.finalPositions, ElementsAre(10000)) << row.hold;
-        const auto tries = std::count(progress.captions.begin(), progress.captions.end(), " 备份 " + box.Src("busy.txt"));
+        const std::string caption = " 备份 " + box.Src("busy.txt");
+        const auto tries = std::count(progress.captions.begin(), progress.captions.end(), caption);
         EXPECT_GE(tries, 2) << row.hold;
         EXPECT_LE(tries, 2 + static_cast<long>(tuning.retries.secondChanceMs / tuning.retries.secondChanceEveryMs))
             << row.hold;
@@ -385,7 +386,8 @@ TEST(CopyRunFailures, MissingDestinationThatCannotBeCreatedIsOneFailure) {
     EXPECT_FALSE(result.refused);
     EXPECT_EQ(result.copied, 0);
     EXPECT_EQ(result.notTried, 2);
-    EXPECT_THAT(result.failures, ElementsAre("目的目录[" + dest + "]无法访问 (" + SystemErrorText(ERROR_PATH_NOT_FOUND) + ")"));
+    const std::string reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
+    EXPECT_THAT(result.failures, ElementsAre("目的目录[" + dest + "]无法访问 (" + reason + ")"));
     EXPECT_THAT(progress.positions, ElementsAre(5000, 10000));
     EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
     EXPECT_FALSE(DirectoryExists(box.Root() + "\\missing"));

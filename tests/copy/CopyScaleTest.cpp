@@ -232,8 +232,8 @@ INSTANTIATE_TEST_SUITE_P(CopyRunScale, CopyRunSparse,
                          ::testing::Values(SparseRun{"OneFileJustOver4GiB", {kJustOver4GiB}, 0},
                                            SparseRun{"ThreeFilesTogetherJustOver4GiB",
                                                      {2ull << 30, (2ull << 30) - 4096, 8193}, 0},
-                                           SparseRun{"EightLargeFilesInFlight", std::vector<std::uint64_t>(8, 48u << 20),
-                                                     8}),
+                                           SparseRun{"EightLargeFilesInFlight",
+                                                     std::vector<std::uint64_t>(8, 48u << 20), 8}),
                          [](const ::testing::TestParamInfo<SparseRun>& info) { return info.param.name; });
 
 }  // namespace

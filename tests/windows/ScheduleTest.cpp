@@ -168,7 +168,8 @@ TEST_F(ScheduleTest, DestinationIsCreatedOneLevelOnly) {
     Tick();
     EXPECT_EQ(::GetFileAttributesA((scratch / "x").c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(reporter.errors.size(), 1u);
-    EXPECT_EQ(reporter.errors[0], "目的目录[" + deep + "]无法访问 (" + SystemErrorText(ERROR_PATH_NOT_FOUND) + ")");
+    const std::string reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(reporter.errors[0], "目的目录[" + deep + "]无法访问 (" + reason + ")");
 }
 
 TEST_F(ScheduleTest, EmptyOrRelativeDestinationIsRefusedLikeAMissingSource) {
