@@ -50,12 +50,18 @@ export WINEPREFIX="$build/wineprefix"
 "$root/tools/wine-prefix"
 nas="$data/nas"
 unc="$WINEPREFIX/dosdevices/unc/zelvo-nas"
+# A share left mounted by a run that was killed answers nothing
+# ("Transport endpoint is not connected"), which mountpoint takes for no mount.
+unmount_share() {
+    if grep -qF " $nas " /proc/mounts; then umount -l "$nas" || true; fi
+}
 cleanup() {
-    mountpoint -q "$nas" 2>/dev/null && umount -l "$nas"
+    unmount_share
     rm -rf "$unc" "$data"
     "$ZELVO_WINESERVER" -k 2>/dev/null || true
 }
 trap cleanup EXIT
+unmount_share
 rm -rf "$data"
 mkdir -p "$data"
 
