@@ -76,7 +76,7 @@ public:
 class NoFlush : public zelvo::CopyFaults {
 public:
     std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
-    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };
 

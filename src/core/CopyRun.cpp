@@ -166,6 +166,7 @@ public:
             Drain(0);
         }
         while (inFlight_.InFlight() > 0) Drain(kFlushWaitStepMs);
+        AgainAlone();
         SecondChance();
     }
 
@@ -180,6 +181,8 @@ private:
     }
 
     void Start(FileJob job) {
+        job.started = ++started_;
+        job.besideOthers = inFlight_.InFlight() > 0;
         if (inFlight_.Workers() > 0) {
             inFlight_.Start(std::move(job));
         } else {
@@ -214,6 +217,16 @@ private:
                 setAside_.push_back(SetAside{done.job, std::move(done.failure), ::GetTickCount64()});
             }
             break;
+        case Kind::NoRoom:
+            // The copies in flight beside it took room that is free again
+            // once they are done (a large file that does not fit makes the
+            // small ones written at the same time fail too).
+            if (!done.job.again && (done.job.besideOthers || started_ > done.job.started) && !halted_) {
+                noRoom_.push_back(done.job);
+            } else {
+                failures_.Add(done.job.index, std::move(done.failure));
+            }
+            break;
         case Kind::Unreachable:
             if (!halted_) {
                 halted_ = true;
@@ -228,6 +241,23 @@ private:
             break;
         }
         if (!done.job.again) progress_.StepIt();
+    }
+
+    // Tries the copies that found no room again, one at a time, as a run
+    // with one file in flight would have made them.
+    void AgainAlone() {
+        for (FileJob& job : noRoom_) {
+            if (halted_) {
+                ++result_.notTried;
+                continue;
+            }
+            progress_.SetCaption(kCaptionPrefix + source_.ShownPathOf(job.name));
+            job.replaceExisting = overwrite_();
+            job.again = true;
+            Start(std::move(job));
+            while (inFlight_.InFlight() > 0) Drain(kFlushWaitStepMs);
+        }
+        noRoom_.clear();
     }
 
     // Tries the sources that were in use again, about once every
@@ -281,6 +311,8 @@ private:
     EarlyFlushes early_;
     FileCopier copier_;
     std::vector<SetAside> setAside_;
+    std::vector<FileJob> noRoom_;
+    std::size_t started_ = 0;
     bool halted_ = false;
     FilesInFlight inFlight_;  // last: its workers end before what they use goes
 };

@@ -126,8 +126,8 @@ struct CopyTuning {
 // Lets a test make a copy fail part-way: asked before each buffer is read or
 // written, at the byte offset about to be transferred. A nonzero error from
 // FailRead makes that read fail with it as a failing ReadFile would (a range
-// that another program has locked gives ERROR_LOCK_VIOLATION); true from
-// FailWrite makes the write fail with ERROR_WRITE_FAULT. Files are named as
+// that another program has locked gives ERROR_LOCK_VIOLATION), and one from
+// FailWrite makes the write fail with it likewise. Files are named as
 // the run shows them.
 class CopyFaults {
 public:
@@ -135,7 +135,7 @@ public:
 
     virtual ~CopyFaults() = default;
     virtual std::uint32_t FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
-    virtual bool FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
+    virtual std::uint32_t FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
     // Asked once for each new copy, before it is written: Skip leaves its
     // flushes out (the benchmark measures their cost that way).
     virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }

@@ -74,8 +74,8 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyP
                 throw FailureOf<StreamReadError>(kStreamReadErrorText, source.Shown(), refused);
             }
             source.ReadBuffer(buffer.get(), chunk);
-            if (faults && faults->FailWrite(dest.Shown(), done)) {
-                throw FailureOf<StreamWriteError>(kStreamWriteErrorText, dest.Shown(), ERROR_WRITE_FAULT);
+            if (const DWORD refused = faults ? faults->FailWrite(dest.Shown(), done) : 0) {
+                throw FailureOf<StreamWriteError>(kStreamWriteErrorText, dest.Shown(), refused);
             }
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
@@ -230,6 +230,8 @@ FileDone FileCopier::Copy(const FileJob& job, CopyPace& pace) const {
         // indexer, a sync client): most such holds last a moment.
         if (source && IsInUse(failure.Error())) {
             done.kind = FileDone::Kind::InUse;
+        } else if (!source && IsOutOfRoom(failure.Error())) {
+            done.kind = FileDone::Kind::NoRoom;
         } else if (MayMeanTheFolderIsGone(failure.Error())) {
             const DirPath& folder = source ? source_ : destination_.Dir();
             if (const DWORD error = FolderUnreachable(folder)) {

@@ -46,7 +46,9 @@ struct FileJob {
     std::size_t index = 0;  // the entry's place in the listing
     std::wstring name;
     bool replaceExisting = false;  // the overwrite switch when the file was started
-    bool again = false;            // a second try of a source that was in use
+    bool again = false;            // a second try: of a source in use, or of a copy that found no room
+    std::size_t started = 0;       // how many files the run had started, this one too, when it started
+    bool besideOthers = false;     // other files were in flight when it started
 };
 
 struct FileDone {
@@ -55,6 +57,7 @@ struct FileDone {
         Skipped,      // a file of that name is there and stays
         Failed,       // failure: its line
         InUse,        // another program has the source open; failure: its line
+        NoRoom,       // the destination's disk was full; failure: its line
         Unreachable,  // a folder of the run cannot be reached; failure: the folder's line
         Stopped,      // the run stopped it; nothing of it is in place
     };

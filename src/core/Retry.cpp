@@ -8,6 +8,8 @@ bool IsMomentaryRefusal(DWORD error) { return IsInUse(error) || error == ERROR_A
 
 bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
+bool IsOutOfRoom(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
 DWORD Retries::Run(const Pause& pause, const std::function<DWORD()>& attempt,
                    const std::function<bool(DWORD)>& momentary) {
     DWORD error = attempt();

@@ -37,6 +37,8 @@ struct RetryTiming {
 bool IsMomentaryRefusal(DWORD error);
 // A file that another program has open: sharing and lock violations only.
 bool IsInUse(DWORD error);
+// A disk with no room left for what was being written.
+bool IsOutOfRoom(DWORD error);
 
 // Waits about that many milliseconds; may throw to end the step at once
 // (the run is ending), leaving the step as it is.

@@ -231,7 +231,7 @@ public:
     BreakingListing(std::string dir, std::size_t after, bool counting, bool copying)
         : dir_(std::move(dir)), after_(after), counting_(counting), copying_(copying) {}
     std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
-    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     std::uint32_t ListingError(const std::string& dir, std::size_t listed) override {
         const bool pass = steps.empty() ? counting_ : copying_;
         return dir == dir_ && pass && listed == after_ ? ERROR_NETNAME_DELETED : 0;
@@ -401,8 +401,8 @@ public:
         WithoutFlushes::FailRead(file, offset);
         return read_ && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
     }
-    bool FailWrite(const std::string& file, std::uint64_t offset) override {
-        return !read_ && file == file_ && offset == offset_;
+    std::uint32_t FailWrite(const std::string& file, std::uint64_t offset) override {
+        return !read_ && file == file_ && offset == offset_ ? ERROR_WRITE_FAULT : 0;
     }
 
 private:
@@ -453,6 +453,64 @@ TEST_P(FailurePartWay, WithoutAnOldCopyLeavesNoPartialFile) {
     EXPECT_THAT(Names(box.Dst()), IsEmpty());
 }
 
+// A disk with room for c.txt but not for big.bin: c.txt finds it full while
+// big.bin is being written (with two in flight, each waits for the other).
+class FullWhileBigIsWritten : public WithoutFlushes {
+public:
+    explicit FullWhileBigIsWritten(bool together) : together_(together) {}
+    std::uint32_t FailWrite(const std::string& file, std::uint64_t offset) override {
+        if (file.find("big.bin") != std::string::npos) {
+            if (offset == 0) {
+                ++bigTries;
+                bigWriting = true;
+                SetEvent(bigStarted.Get());
+            } else if (offset == kCopyBufferSize) {
+                if (together_) WaitForSingleObject(smallTried.Get(), 10000);
+                bigWriting = false;
+                return ERROR_DISK_FULL;
+            }
+        } else if (offset == 0) {
+            ++smallTries;
+            if (together_ && smallTries == 1) WaitForSingleObject(bigStarted.Get(), 10000);
+            SetEvent(smallTried.Get());
+            if (bigWriting) return ERROR_DISK_FULL;
+        }
+        return 0;
+    }
+    std::atomic<int> bigTries{0}, smallTries{0};
+    std::atomic<bool> bigWriting{false};
+    KernelHandle smallTried{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle bigStarted{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+
+private:
+    bool together_;
+};
+
+// A copy that found the disk full beside another is tried once more alone,
+// after the others; one that was alone is not tried again.
+TEST(CopyRunFailures, ACopyThatFoundNoRoomBesideAnotherIsTriedAgainAlone) {
+    for (const int inFlight : {2, 1}) {
+        Sandbox box;
+        ASSERT_TRUE(WriteFileBytes(box.Src("big.bin"), Pattern(3 * kCopyBufferSize, 4)));
+        ASSERT_TRUE(WriteFileBytes(box.Src("c.txt"), "charlie"));
+        FullWhileBigIsWritten faults(inFlight > 1);
+        RecordingProgress progress;
+        CopyTuning tuning;
+        tuning.filesInFlight = inFlight;
+
+        const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults, tuning);
+
+        EXPECT_THAT(result.failures, ElementsAre(Line("Stream write error", box.Dst("big.bin"), ERROR_DISK_FULL)))
+            << inFlight;
+        EXPECT_EQ(result.copied, 1) << inFlight;
+        EXPECT_EQ(ReadFileBytes(box.Dst("c.txt")), "charlie") << inFlight;
+        EXPECT_THAT(Names(box.Dst()), ElementsAre("c.txt")) << inFlight;
+        EXPECT_EQ(faults.smallTries, inFlight) << inFlight;
+        EXPECT_EQ(faults.bigTries, inFlight) << inFlight;
+        EXPECT_THAT(progress.finalPositions, ElementsAre(10000)) << inFlight;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Read" : "Write");
@@ -483,7 +541,7 @@ public:
         });
         return 0;
     }
-    bool FailWrite(const std::string&, std::uint64_t) override { return false; }
+    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     bool started = false;
     bool changed = false;
 

@@ -27,12 +27,12 @@ namespace {
 class FlushWatch : public CopyFaults {
 public:
     std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
-    bool FailWrite(const std::string& destFile, std::uint64_t offset) override {
+    std::uint32_t FailWrite(const std::string& destFile, std::uint64_t offset) override {
         if (offset == 0 && destFile == appearAt) {
             WriteFileBytes(destFile, "appeared meanwhile");
             SetFileAttributesA(destFile.c_str(), appearWith);
         }
-        return false;
+        return 0;
     }
     Flush BeforeFlush(const std::string& destFile) override {
         flushed.push_back(destFile);
@@ -153,11 +153,11 @@ TEST(DurableCopies, EveryCopyIsFlushedOnceWholeBeforeItsRename) {
 class SignalsOverlap : public WithoutFlushes {
 public:
     Flush BeforeFlush(const std::string&) override { return Flush::Do; }
-    bool FailWrite(const std::string& destFile, std::uint64_t offset) override {
+    std::uint32_t FailWrite(const std::string& destFile, std::uint64_t offset) override {
         if (offset == kCopyBufferSize && destFile.size() >= 5 && destFile.substr(destFile.size() - 5) == "b.bin") {
             SetEvent(overlap.Get());
         }
-        return false;
+        return 0;
     }
     KernelHandle overlap{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
