@@ -12,6 +12,19 @@ need_root() {
     fi
 }
 
+# A mirror in the middle of a sync serves a package list of the wrong size for a
+# minute or so; apt-get update then fails although the lists it did fetch are fine.
+# Try a few times, then go on with the lists it has (false: some are missing).
+update_lists() {
+    local i
+    for i in 1 2 3 4; do
+        "$@" apt-get update -q && return 0
+        [ "$i" -lt 4 ] && { echo "install-deps: apt-get update failed, trying again" >&2; sleep 15; }
+    done
+    echo "install-deps: apt-get update kept failing; installing from the lists it has" >&2
+    return 1
+}
+
 # As need_root, for a step the scripts can do without: false when it fails.
 try_root() {
     if [ "$(id -u)" -ne 0 ]; then
@@ -47,8 +60,17 @@ if [ "${#missing[@]}" -gt 0 ]; then
         need_root dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    need_root apt-get update -q
-    need_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+    lists_whole=yes
+    update_lists need_root || lists_whole=no
+    if ! need_root apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+        # Without one list of the security suite (seen: its i386 list), an i386
+        # library cannot match the newer amd64 one installed beside it. The
+        # release's own suite holds both; take the pair from there.
+        [ "$lists_whole" = no ] || exit 1
+        release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "install-deps: installing from $release alone" >&2
+        need_root apt-get install -y -q --no-install-recommends -t "$release" "${missing[@]}"
+    fi
 fi
 
 # Wine needs a Chinese locale to run with the GBK ANSI code page.
@@ -74,7 +96,7 @@ if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "ok installed"; then
         export DEBIAN_FRONTEND=noninteractive
         # The package lists may not be there yet when nothing else was missing.
-        if ! { try_root apt-get update -q &&
+        if ! { { update_lists try_root || true; } &&
                try_root apt-get install -y -q --no-install-recommends qemu-user-static; }; then
             echo "install-deps: qemu-user-static could not be installed" >&2
         fi
