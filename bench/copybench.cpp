@@ -75,8 +75,6 @@ public:
 // Lets every transfer through and leaves out the flushes of each copy.
 class NoFlush : public zelvo::CopyFaults {
 public:
-    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
-    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 };
 

@@ -192,6 +192,14 @@ private:
         }
     }
 
+    // A second try reads the overwrite switch afresh, as any start does.
+    void StartAgain(FileJob job) {
+        progress_.SetCaption(kCaptionPrefix + source_.ShownPathOf(job.name));
+        job.replaceExisting = overwrite_();
+        job.again = true;
+        Start(std::move(job));
+    }
+
     // Takes back what the files that have ended came to, waiting up to `ms`.
     void Drain(DWORD ms) {
         for (FileDone& done : inFlight_.Finished(ms)) Take(done);
@@ -251,10 +259,7 @@ private:
                 ++result_.notTried;
                 continue;
             }
-            progress_.SetCaption(kCaptionPrefix + source_.ShownPathOf(job.name));
-            job.replaceExisting = overwrite_();
-            job.again = true;
-            Start(std::move(job));
+            StartAgain(std::move(job));
             while (inFlight_.InFlight() > 0) Drain(kFlushWaitStepMs);
         }
         noRoom_.clear();
@@ -280,11 +285,7 @@ private:
                     continue;
                 }
                 while (inFlight_.Workers() > 0 && !inFlight_.CanStart() && !halted_) Drain(kFlushWaitStepMs);
-                progress_.SetCaption(kCaptionPrefix + source_.ShownPathOf(file.job.name));
-                FileJob job = file.job;
-                job.replaceExisting = overwrite_();
-                job.again = true;
-                Start(std::move(job));
+                StartAgain(file.job);
             }
             while (inFlight_.InFlight() > 0) Drain(kFlushWaitStepMs);
             if (last) break;

@@ -134,8 +134,8 @@ public:
     enum class Flush { Do, Skip };
 
     virtual ~CopyFaults() = default;
-    virtual std::uint32_t FailRead(const std::string& sourceFile, std::uint64_t offset) = 0;
-    virtual std::uint32_t FailWrite(const std::string& destFile, std::uint64_t offset) = 0;
+    virtual std::uint32_t FailRead(const std::string& /*sourceFile*/, std::uint64_t /*offset*/) { return 0; }
+    virtual std::uint32_t FailWrite(const std::string& /*destFile*/, std::uint64_t /*offset*/) { return 0; }
     // Asked once for each new copy, before it is written: Skip leaves its
     // flushes out (the benchmark measures their cost that way).
     virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }

@@ -230,8 +230,6 @@ class BreakingListing : public CopyFaults, public RecordingProgress {
 public:
     BreakingListing(std::string dir, std::size_t after, bool counting, bool copying)
         : dir_(std::move(dir)), after_(after), counting_(counting), copying_(copying) {}
-    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
-    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     std::uint32_t ListingError(const std::string& dir, std::size_t listed) override {
         const bool pass = steps.empty() ? counting_ : copying_;
         return dir == dir_ && pass && listed == after_ ? ERROR_NETNAME_DELETED : 0;
@@ -541,7 +539,6 @@ public:
         });
         return 0;
     }
-    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     bool started = false;
     bool changed = false;
 

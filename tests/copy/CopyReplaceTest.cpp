@@ -26,7 +26,6 @@ namespace {
 // destination file appear while its copy is being written.
 class FlushWatch : public CopyFaults {
 public:
-    std::uint32_t FailRead(const std::string&, std::uint64_t) override { return 0; }
     std::uint32_t FailWrite(const std::string& destFile, std::uint64_t offset) override {
         if (offset == 0 && destFile == appearAt) {
             WriteFileBytes(destFile, "appeared meanwhile");

@@ -138,7 +138,6 @@ public:
         ++reads;
         return 0;
     }
-    std::uint32_t FailWrite(const std::string&, std::uint64_t) override { return 0; }
     Flush BeforeFlush(const std::string&) override { return Flush::Skip; }
 
     std::atomic<std::uint64_t> reads{0};
