@@ -470,8 +470,10 @@ public:
         } else if (offset == 0) {
             ++smallTries;
             if (together_ && smallTries == 1) WaitForSingleObject(bigStarted.Get(), 10000);
+            // Looked at before big.bin is let go, which ends its writing.
+            const bool full = bigWriting;
             SetEvent(smallTried.Get());
-            if (bigWriting) return ERROR_DISK_FULL;
+            if (full) return ERROR_DISK_FULL;
         }
         return 0;
     }
