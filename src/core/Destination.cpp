@@ -56,9 +56,15 @@ DWORD ReplaceRefusal(const FoundEntry& existing, const std::wstring& name) {
 }
 
 DWORD FolderUnreachable(const DirPath& dir) {
-    const DWORD attributes = ::GetFileAttributesW(dir.Path().c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS : ERROR_DIRECTORY;
+    // An open asks the server or the device every time. A folder's attributes
+    // may come from a cache (the network redirector's, a FUSE kernel's) that
+    // goes on answering for a while after the share has dropped.
+    const FileHandle folder(::CreateFileW(dir.Path().c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder || !::GetFileInformationByHandle(folder.Get(), &info)) return ::GetLastError();
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS : ERROR_DIRECTORY;
 }
 
 Destination::Destination(const std::string& path, ListingFault fault, const std::function<void()>& look)
