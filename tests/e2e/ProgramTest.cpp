@@ -259,9 +259,7 @@ TEST_F(ProgramTest, PreparedSettingsFileShowsInTheControls) {
 }
 
 // A slot the settings file holds is armed as the program starts: its backup
-// runs through the dialog at the set second with nobody at the controls. (No
-// memory of the program is written from outside, which qemu-user cannot
-// carry: the i686 build's real backup where 32-bit code is emulated.)
+// runs through the dialog at the set second with nobody at the controls.
 TEST_F(ProgramTest, SlotFromTheSettingsFileRunsAtItsSecond) {
     WriteFileBytes(source + "\\a.txt", "alpha");
     // Far enough ahead for the program to be up, also where a process start takes seconds.

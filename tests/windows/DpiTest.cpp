@@ -145,7 +145,7 @@ constexpr char kLayoutTests[] =
     "WindowLayerTest.BackupDialogLayout:WindowLayerTest.InformationBoxClosesWithEnter:"
     "TrayTest.TaskBarButtonAndCaptionShowTheProgramIcon:DpiTest.EveryWindowFitsItsControls"
     "-MainFormTest.FollowsItsMonitorToAnotherDpi";
-// A 32-bit process start costs about 50 s where 32-bit code is emulated.
+// A 32-bit process start costs seconds where 32-bit code is emulated.
 constexpr DWORD kStartTimeoutMs = 300000;
 constexpr DWORD kRunTimeoutMs = 600000;
 
