@@ -12,9 +12,6 @@
 
 namespace zelvo {
 
-HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                 LPDWORD) = ::CreateThread;
-
 namespace {
 
 constexpr char kCaptionPrefix[] = " 备份 ";

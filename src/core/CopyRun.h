@@ -2,7 +2,7 @@
 // destination directory, reporting progress to a receiver. No window needed.
 #pragma once
 
-#include "core/FileSystem.h"
+#include "core/FilesInFlight.h"
 #include "core/Paths.h"
 #include "core/Retry.h"
 
@@ -15,7 +15,6 @@
 namespace zelvo {
 
 inline constexpr int kProgressMax = 10000;
-inline constexpr std::size_t kCopyBufferSize = 61440;
 
 struct CopyRunResult;
 
@@ -56,18 +55,10 @@ public:
     virtual void Track(RunInHand& /*run*/) {}
 };
 
-// How long the run waits at a time before it calls KeepAlive again.
-inline constexpr DWORD kFlushWaitStepMs = 20;
-
 // How many files a run copies at once. On a share every step of a copy waits
 // for a round trip, and on a local disk the flushes of several copies are
 // taken in together; measured on both, eight in flight beat fewer.
 inline constexpr int kFilesInFlight = 8;
-
-// The one failure line of a run that stops because one of its folders cannot
-// be reached (a share that is off, or drops during the run).
-inline constexpr char kDestinationUnreachableText[] = "目的目录[%s]无法访问";
-inline constexpr char kSourceUnreachableText[] = "源目录[%s]无法访问";
 
 // Thrown by a receiver's StepIt or KeepAlive to end the run at once (the
 // session is ending): RunCopy returns what it has done so far, with cutOff
@@ -122,35 +113,6 @@ struct CopyTuning {
     // Files copied at once; 0: kFilesInFlight.
     int filesInFlight = 0;
 };
-
-// Lets a test make a copy fail part-way: asked before each buffer is read or
-// written, at the byte offset about to be transferred. A nonzero error from
-// FailRead makes that read fail with it as a failing ReadFile would (a range
-// that another program has locked gives ERROR_LOCK_VIOLATION), and one from
-// FailWrite makes the write fail with it likewise. Files are named as
-// the run shows them.
-class CopyFaults {
-public:
-    enum class Flush { Do, Skip };
-
-    virtual ~CopyFaults() = default;
-    virtual std::uint32_t FailRead(const std::string& /*sourceFile*/, std::uint64_t /*offset*/) { return 0; }
-    virtual std::uint32_t FailWrite(const std::string& /*destFile*/, std::uint64_t /*offset*/) { return 0; }
-    // Asked once for each new copy, before it is written: Skip leaves its
-    // flushes out (the benchmark measures their cost that way).
-    virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }
-    // Asked before each further entry of a listing of `dir` (the directory
-    // text as given) is fetched, after `listed` entries: a nonzero error code
-    // ends that listing there, as a FindNextFile failing with it would.
-    virtual std::uint32_t ListingError(const std::string& /*dir*/, std::size_t /*listed*/) { return 0; }
-};
-
-// The platform's CreateThread, through which the run starts the threads that
-// copy its files and flush large copies early, so that a test can refuse
-// them. Without threads the files are copied one after another on the
-// calling thread.
-extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                        LPDWORD);
 
 // Both directories are reached through the wide calls (DirPath), so every
 // file keeps its exact name in the destination, whatever the ANSI code page

@@ -10,6 +10,9 @@
 
 namespace zelvo {
 
+HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                 LPDWORD) = ::CreateThread;
+
 namespace {
 
 // Removes the temporary file unless it has been put in place.

@@ -3,7 +3,6 @@
 // destination, flushed, renamed under its name.
 #pragma once
 
-#include "core/CopyRun.h"
 #include "core/Destination.h"
 #include "core/FileSystem.h"
 #include "core/Retry.h"
@@ -20,6 +19,43 @@
 #include <vector>
 
 namespace zelvo {
+
+// The one buffer through which a file is copied.
+inline constexpr std::size_t kCopyBufferSize = 61440;
+
+// The one failure line of a run that stops because one of its folders cannot
+// be reached (a share that is off, or drops during the run).
+inline constexpr char kDestinationUnreachableText[] = "目的目录[%s]无法访问";
+inline constexpr char kSourceUnreachableText[] = "源目录[%s]无法访问";
+
+// Lets a test make a copy fail part-way: asked before each buffer is read or
+// written, at the byte offset about to be transferred. A nonzero error from
+// FailRead makes that read fail with it as a failing ReadFile would (a range
+// that another program has locked gives ERROR_LOCK_VIOLATION), and one from
+// FailWrite makes the write fail with it likewise. Files are named as
+// the run shows them.
+class CopyFaults {
+public:
+    enum class Flush { Do, Skip };
+
+    virtual ~CopyFaults() = default;
+    virtual std::uint32_t FailRead(const std::string& /*sourceFile*/, std::uint64_t /*offset*/) { return 0; }
+    virtual std::uint32_t FailWrite(const std::string& /*destFile*/, std::uint64_t /*offset*/) { return 0; }
+    // Asked once for each new copy, before it is written: Skip leaves its
+    // flushes out (the benchmark measures their cost that way).
+    virtual Flush BeforeFlush(const std::string& /*destFile*/) { return Flush::Do; }
+    // Asked before each further entry of a listing of `dir` (the directory
+    // text as given) is fetched, after `listed` entries: a nonzero error code
+    // ends that listing there, as a FindNextFile failing with it would.
+    virtual std::uint32_t ListingError(const std::string& /*dir*/, std::size_t /*listed*/) { return 0; }
+};
+
+// The platform's CreateThread, through which the run starts the threads that
+// copy its files and flush large copies early, so that a test can refuse
+// them. Without threads the files are copied one after another on the
+// calling thread.
+extern HANDLE(WINAPI* CreateThreadCall)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                                        LPDWORD);
 
 // Thrown inside a file's copy once its run has stopped: the copy is
 // abandoned, its temporary file goes, and nothing of it is put in place.

@@ -19,6 +19,9 @@
 
 namespace zelvo {
 
+// How long the run waits at a time before it calls KeepAlive again.
+inline constexpr DWORD kFlushWaitStepMs = 20;
+
 class FilesInFlight {
 public:
     using Copy = std::function<FileDone(const FileJob&, CopyPace&)>;
