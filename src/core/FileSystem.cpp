@@ -10,6 +10,7 @@ namespace zelvo {
 
 BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
 BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags) = ::MoveFileExW;
+BOOL(WINAPI* DeleteFileCall)(LPCWSTR path) = ::DeleteFileW;
 
 namespace {
 
@@ -228,7 +229,7 @@ bool TakesNoRenameByHandle(DWORD error) {
            error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-bool RemoveFile(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+bool RemoveFile(const std::wstring& path) { return DeleteFileCall(path.c_str()) != FALSE; }
 
 std::wstring CreateTemporaryDirectory(const DirPath& parent, const std::vector<std::wstring>& avoid) {
     return MakeUniquelyNamed(avoid, [&parent](const std::wstring& name) {

@@ -71,6 +71,10 @@ extern BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file);
 // program's open handle would.
 extern BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags);
 
+// The platform's DeleteFileW, through which RemoveFile removes, so that a test
+// can play a program that holds a copy open for a moment.
+extern BOOL(WINAPI* DeleteFileCall)(LPCWSTR path);
+
 struct DirEntry {
     std::wstring name;
     DWORD attributes = 0;
