@@ -113,7 +113,20 @@ public:
     int keepAlives = 0;
     ULONGLONG lastKeepAlive = 0;
     ULONGLONG longestKeepAliveGap = 0;  // between two KeepAlive calls
+
+    // The longest gap, the one since the last KeepAlive included: asked right
+    // after the run, it also covers a wait that the run ended without looking alive.
+    ULONGLONG LongestKeepAliveGapUntilNow() const {
+        return std::max(longestKeepAliveGap, GetTickCount64() - lastKeepAlive);
+    }
 };
+
+// The longest a run may leave its receiver without a KeepAlive: a dialog that
+// answers that often is far from the 5 s after which Windows takes it for hung.
+inline constexpr ULONGLONG kLongestKeepAliveGapMs = 1000;
+
+// What a slow (emulated) machine may add to the waits a run promises.
+inline constexpr ULONGLONG kSlowMachineMarginMs = 1000;
 
 inline OverwriteSwitch Overwrite(bool on) {
     return [on] { return on; };
