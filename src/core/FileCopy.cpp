@@ -63,9 +63,9 @@ private:
 };
 
 // Copies the content through one buffer of at most kCopyBufferSize bytes,
-// flushing a large copy as it grows.
+// flushing a large copy as it grows through `flusher`, a handle of its own.
 void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyPace& pace, CopyFaults* faults,
-                 EarlyFlushes* early) {
+                 EarlyFlushes* early, HANDLE flusher) {
     if (size > 0) {
         const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
         const std::unique_ptr<char[]> buffer(new char[bufferSize]);
@@ -83,7 +83,7 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyP
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
             if (early && done - flushedAt >= kEarlyFlushBytes && done < size) {
-                early->Begin(dest.Native());
+                early->Begin(flusher);
                 flushedAt = done;
             }
             pace.Check();
@@ -256,10 +256,12 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
     TemporaryCopy temporary(ledger_);
     const bool flush = !faults_ || faults_->BeforeFlush(destFile) == CopyFaults::Flush::Do;
     std::uint64_t size = 0;
+    bool flushedEarly = false;
     bool existed = false;
     {
         FileStream source = FileStream::OpenRead(source_.PathOf(name), source_.ShownPathOf(name));
         size = source.Size();
+        flushedEarly = flush && size > kEarlyFlushBytes;
         if (destination_.MayHold(name)) {
             // Found before the copy, what will not be replaced costs no copying.
             const FoundEntry existing = destination_.Find(name);
@@ -277,7 +279,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             try {
                 created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
                                                             destination_.SourceNames(), destFile,
-                                                            temporary.file.path));
+                                                            temporary.file.path, flushedEarly));
                 return static_cast<DWORD>(ERROR_SUCCESS);
             } catch (const FileCreateError& refused) {
                 failure = refused.what();
@@ -286,15 +288,20 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
         temporary.Open(std::move(*created));
-        // Whatever ends the copy, the flusher is done with the file before it is closed.
+        // Flushed early through a handle of its own: a flush through the
+        // copy's handle would hold up its writing on Windows (and a stop
+        // with it), however the flush is called. Without one the copy's own
+        // flush at its end does all.
+        const FileHandle flusher = flushedEarly ? OpenToFlush(temporary.file.path) : FileHandle();
+        // Whatever ends the copy, the flusher is done with its handle before it is closed.
         struct EarlyFlushEnd {
             EarlyFlushes* early;
             HANDLE file;
             ~EarlyFlushEnd() {
                 if (early) early->End(file);
             }
-        } end{flush ? &early_ : nullptr, temporary.stream->Native()};
-        CopyContent(source, *temporary.stream, size, pace, faults_, end.early);
+        } end{flusher ? &early_ : nullptr, flusher.Get()};
+        CopyContent(source, *temporary.stream, size, pace, faults_, end.early, end.file);
     }
     // Without the flush the rename could reach the disk before the content
     // does, and a power cut would leave a torn file under the name: a

@@ -155,7 +155,10 @@ public:
     // Every copy has ended (End) by now.
     ~EarlyFlushes();
 
-    // Flushes `file` soon, unless a flush of it is waiting or under way.
+    // Flushes `file` soon, unless a flush of it is waiting or under way. A
+    // handle of the copy's own would hold up its writing while it is flushed
+    // (Windows serializes the requests of a synchronous handle): `file` is
+    // one opened for the flushes alone (OpenToFlush).
     void Begin(HANDLE file);
     // Forgets a flush of `file` that has not begun, and waits for one under
     // way; the file may be closed after it. Never throws.
