@@ -141,30 +141,79 @@ void CopyLedger::Closed(FileStream& file) noexcept {
 }
 
 DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open) {
-    // Shared: renames go on side by side; Close waits for them all.
-    struct SharedGate {
-        explicit SharedGate(SRWLOCK& gate) : gate_(gate) { ::AcquireSRWLockShared(&gate_); }
-        ~SharedGate() { ::ReleaseSRWLockShared(&gate_); }
-        SRWLOCK& gate_;
-    } gate(gate_);
-    if (closed_) throw CopyStopped();
-    const bool renamed = rename();
-    const DWORD error = renamed ? ERROR_SUCCESS : ::GetLastError();
-    if (renamed) {
-        ++placed_;
-        placedBytes_ += bytes;
-        if (open) Closed(*open);
-    }
-    return error;
+    // Renames go on side by side; Close waits for them, for a while.
+    struct Renaming {
+        Renaming(const Renaming&) = delete;
+        Renaming& operator=(const Renaming&) = delete;
+        Renaming(CopyLedger& ledger, FileStream* file) : ledger_(ledger), file_(file) {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            if (ledger_.closed_) {
+                ::ReleaseSRWLockExclusive(&ledger_.gate_);
+                throw CopyStopped();
+            }
+            try {
+                ledger_.renaming_.push_back(file_);
+            } catch (...) {
+                ::ReleaseSRWLockExclusive(&ledger_.gate_);
+                throw;
+            }
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        ~Renaming() {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            Ended(false);
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        void Renamed(std::uint64_t bytes) {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            // Late for a Close that gave up on it: it stays out of the tally
+            // that was taken, and out of the copies to mark.
+            if (!ledger_.counted_) {
+                ++ledger_.placed_;
+                ledger_.placedBytes_ += bytes;
+            }
+            if (file_) ledger_.Closed(*file_);
+            Ended(true);
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        // Under the gate.
+        void Ended(bool now) {
+            if (ended_ && !now) return;
+            ended_ = true;
+            auto& renaming = ledger_.renaming_;
+            renaming.erase(std::find(renaming.begin(), renaming.end(), file_));
+            ::WakeAllConditionVariable(&ledger_.renamed_);
+        }
+        CopyLedger& ledger_;
+        FileStream* file_;
+        bool ended_ = false;
+    } renaming(*this, open);
+    if (!rename()) return ::GetLastError();
+    renaming.Renamed(bytes);
+    return ERROR_SUCCESS;
 }
 
 int CopyLedger::Close() noexcept {
     ::AcquireSRWLockExclusive(&gate_);
     closed_ = true;
-    ::ReleaseSRWLockExclusive(&gate_);
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const ULONGLONG deadline = ::GetTickCount64() + kPlacingWaitMs;
+    for (ULONGLONG now = ::GetTickCount64(); !renaming_.empty() && now < deadline; now = ::GetTickCount64()) {
+        ::SleepConditionVariableSRW(&renamed_, &gate_, static_cast<DWORD>(deadline - now), 0);
+    }
+    counted_ = true;
+    unknown_ = static_cast<int>(renaming_.size());
     int marked = 0;
-    for (FileStream* file : open_) marked += file->DeleteOnClose() ? 1 : 0;
+    {
+        // A copy still under its rename may be in place by now: marking it
+        // would delete it there.
+        const std::lock_guard<std::mutex> lock(openLock_);
+        for (FileStream* file : open_) {
+            if (std::find(renaming_.begin(), renaming_.end(), file) == renaming_.end()) {
+                marked += file->DeleteOnClose() ? 1 : 0;
+            }
+        }
+    }
+    ::ReleaseSRWLockExclusive(&gate_);
     return marked;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -574,12 +575,13 @@ TEST(CopyRunFailures, ASourceThatChangesWhileItIsCopiedIsReportedAndNothingIsLos
 }
 
 // A receiver ends the run as the end of the session does, at the chosen call
-// (the nth StepIt or KeepAlive), having marked the temporary files the run
-// has open to go with their handles, and read its tally.
+// (the nth StepIt or KeepAlive, or the first KeepAlive once `when` is set),
+// having marked the temporary files the run has open to go with their
+// handles, and read its tally.
 class CutOffAt : public RecordingProgress {
 public:
     enum class Call { StepIt, KeepAlive };
-    CutOffAt(Call call, int nth) : call_(call), nth_(nth) {}
+    CutOffAt(Call call, int nth, HANDLE when = nullptr) : call_(call), nth_(nth), when_(when) {}
     void Track(RunInHand& run) override { run_ = &run; }
     void StepIt() override {
         RecordingProgress::StepIt();
@@ -587,22 +589,58 @@ public:
     }
     void KeepAlive() override {
         RecordingProgress::KeepAlive();
-        if (call_ == Call::KeepAlive && keepAlives == nth_) CutOff();
+        const bool now = when_ ? marked < 0 && WaitForSingleObject(when_, 0) == WAIT_OBJECT_0 : keepAlives == nth_;
+        if (call_ == Call::KeepAlive && now) CutOff();
     }
     int marked = -1;
     CopyRunResult tally;
     std::size_t captionsAtCut = 0;
+    ULONGLONG cutOffMs = 0;  // how long the run's CutOff took
+    std::function<void()> afterCut;
 
 private:
     void CutOff() {
+        const ULONGLONG began = GetTickCount64();
         marked = run_->CutOff();
+        cutOffMs = GetTickCount64() - began;
         tally = run_->SoFar();
         captionsAtCut = captions.size();
+        if (afterCut) afterCut();
         throw RunCutOff();
     }
     Call call_;
     int nth_;
+    HANDLE when_;
     RunInHand* run_ = nullptr;
+};
+
+// The first rename that puts a copy in place hangs, as one on a share that
+// drops waits for a network time-out, until `release` (10 s at most), and
+// then goes through; `hanging` is set once it hangs.
+class HangingRename {
+public:
+    HangingRename() : previous_(std::exchange(RenameOpenFileCall, &Hang)) { current_ = this; }
+    ~HangingRename() {
+        SetEvent(release.Get());
+        RenameOpenFileCall = previous_;
+        current_ = nullptr;
+    }
+    HangingRename(const HangingRename&) = delete;
+    HangingRename& operator=(const HangingRename&) = delete;
+
+    KernelHandle hanging{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle release{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+
+private:
+    static BOOL WINAPI Hang(HANDLE file, LPCWSTR to, BOOL replace) {
+        if (InterlockedExchange(&current_->hung_, 1) != 0) return current_->previous_(file, to, replace);
+        SetEvent(current_->hanging.Get());
+        WaitForSingleObject(current_->release.Get(), 10000);
+        return current_->previous_(file, to, replace);
+    }
+    static inline HangingRename* current_ = nullptr;
+    LONG hung_ = 0;
+    BOOL(WINAPI* previous_)(HANDLE, LPCWSTR, BOOL);
 };
 
 // Makes each flush last, on whatever thread it is made.
@@ -624,25 +662,31 @@ private:
 
 // Three files of two buffers each. Wherever the run is ended, the copies in
 // place are those of the tally the receiver read at that moment, no entry is
-// begun after it, and no temporary file is left.
+// begun after it, and no temporary file is left. A rename that hangs is
+// waited for about kPlacingWaitMs, and is then counted as not known.
 TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
     struct Row {
         const char* where;
         CutOffAt::Call call;
         int nth;
         bool slowFlush;
+        bool hangingRename;
     };
     const Row rows[] = {
-        {"when the first file is done", CutOffAt::Call::StepIt, 1, false},
-        {"when the last file is done", CutOffAt::Call::StepIt, 3, false},
-        {"while copies wait for their flush", CutOffAt::Call::KeepAlive, 10, true},
+        {"when the first file is done", CutOffAt::Call::StepIt, 1, false, false},
+        {"when the last file is done", CutOffAt::Call::StepIt, 3, false, false},
+        {"while copies wait for their flush", CutOffAt::Call::KeepAlive, 10, true, false},
+        {"while a rename hangs", CutOffAt::Call::KeepAlive, 0, false, true},
     };
     for (const Row& row : rows) {
         Sandbox box;
         for (unsigned i = 0; i < 3; ++i) {
             ASSERT_TRUE(WriteFileBytes(box.Src("file" + std::to_string(i)), Pattern(2 * kCopyBufferSize, i)));
         }
-        CutOffAt progress(row.call, row.nth);
+        std::optional<HangingRename> hang;
+        if (row.hangingRename) hang.emplace();
+        CutOffAt progress(row.call, row.nth, hang ? hang->hanging.Get() : nullptr);
+        if (hang) progress.afterCut = [&hang] { SetEvent(hang->release.Get()); };
         WithoutFlushes noFlushes;
         // A flush that is left out is never waited for; one that lasts a
         // second is still under way at the tenth keep-alive.
@@ -656,9 +700,16 @@ TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
             EXPECT_EQ(progress.marked, std::min(3, FilesInFlightUnderTest())) << row.where;
             EXPECT_EQ(progress.tally.copied, 0) << row.where;
         }
+        EXPECT_EQ(progress.tally.unknown, row.hangingRename ? 1 : 0) << row.where;
+        if (row.hangingRename) {
+            EXPECT_GE(progress.cutOffMs + 50, kPlacingWaitMs) << row.where;
+            EXPECT_LE(progress.cutOffMs, kPlacingWaitMs + 1000) << row.where;
+        }
         EXPECT_THAT(result.failures, IsEmpty()) << row.where;
         EXPECT_EQ(result.copied, progress.tally.copied) << row.where;
-        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(progress.tally.copied)) << row.where;
+        // A rename that ended after the cut-off has its copy in place, kept.
+        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(progress.tally.copied + progress.tally.unknown))
+            << row.where;
         for (const std::string& name : Names(box.Dst())) EXPECT_FALSE(IsTemporaryName(name)) << row.where;
         EXPECT_EQ(progress.captions.size(), progress.captionsAtCut) << row.where;
         EXPECT_THAT(progress.finalPositions, IsEmpty()) << row.where;
