@@ -614,35 +614,6 @@ private:
     RunInHand* run_ = nullptr;
 };
 
-// The first rename that puts a copy in place hangs, as one on a share that
-// drops waits for a network time-out, until `release` (10 s at most), and
-// then goes through; `hanging` is set once it hangs.
-class HangingRename {
-public:
-    HangingRename() : previous_(std::exchange(RenameOpenFileCall, &Hang)) { current_ = this; }
-    ~HangingRename() {
-        SetEvent(release.Get());
-        RenameOpenFileCall = previous_;
-        current_ = nullptr;
-    }
-    HangingRename(const HangingRename&) = delete;
-    HangingRename& operator=(const HangingRename&) = delete;
-
-    KernelHandle hanging{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    KernelHandle release{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-
-private:
-    static BOOL WINAPI Hang(HANDLE file, LPCWSTR to, BOOL replace) {
-        if (InterlockedExchange(&current_->hung_, 1) != 0) return current_->previous_(file, to, replace);
-        SetEvent(current_->hanging.Get());
-        WaitForSingleObject(current_->release.Get(), 10000);
-        return current_->previous_(file, to, replace);
-    }
-    static inline HangingRename* current_ = nullptr;
-    LONG hung_ = 0;
-    BOOL(WINAPI* previous_)(HANDLE, LPCWSTR, BOOL);
-};
-
 // Makes each flush last, on whatever thread it is made.
 class SlowFlushes {
 public:
