@@ -143,8 +143,6 @@ void CopyLedger::Closed(FileStream& file) noexcept {
 DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open) {
     // Renames go on side by side; Close waits for them, for a while.
     struct Renaming {
-        Renaming(const Renaming&) = delete;
-        Renaming& operator=(const Renaming&) = delete;
         Renaming(CopyLedger& ledger, FileStream* file) : ledger_(ledger), file_(file) {
             ::AcquireSRWLockExclusive(&ledger_.gate_);
             if (ledger_.closed_) {
@@ -159,9 +157,11 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
             }
             ::ReleaseSRWLockExclusive(&ledger_.gate_);
         }
+        Renaming(const Renaming&) = delete;
+        Renaming& operator=(const Renaming&) = delete;
         ~Renaming() {
             ::AcquireSRWLockExclusive(&ledger_.gate_);
-            Ended(false);
+            Ended();
             ::ReleaseSRWLockExclusive(&ledger_.gate_);
         }
         void Renamed(std::uint64_t bytes) {
@@ -173,12 +173,12 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
                 ledger_.placedBytes_ += bytes;
             }
             if (file_) ledger_.Closed(*file_);
-            Ended(true);
+            Ended();
             ::ReleaseSRWLockExclusive(&ledger_.gate_);
         }
         // Under the gate.
-        void Ended(bool now) {
-            if (ended_ && !now) return;
+        void Ended() {
+            if (ended_) return;
             ended_ = true;
             auto& renaming = ledger_.renaming_;
             renaming.erase(std::find(renaming.begin(), renaming.end(), file_));
