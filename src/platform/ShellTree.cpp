@@ -24,7 +24,7 @@ struct TaskMemFree {
 };
 
 // The ANSI form of a shell name, never with a best-fit look-alike (Windows
-// gives "a" for "\u00e2", and a path so narrowed names another folder): a
+// gives "a" for "â", and a path so narrowed names another folder): a
 // character the code page lacks becomes "?", and `held` says whether it
 // lacked none. UTF-8 as the ANSI code page holds every name, and takes
 // neither the flag nor the default-character report.
