@@ -4,6 +4,7 @@
 #include "Backup.h"
 #include "SelDir.h"
 #include "core/CopyRun.h"
+#include "core/Failure.h"
 #include "core/FileSystem.h"
 #include "core/Paths.h"
 #include "core/ProfileFile.h"
@@ -223,7 +224,12 @@ void TMainForm::PickFolder(const char* caption, ui::Edit& target) {
     dialog->SetText(caption);
     dialog->ShowModal();
     if (dialog->DialogResult == TSelDirForm::kResultOk) {
-        target.SetText(dialog->ShellTreeView1.SelectedPath());
+        std::wstring unheld;
+        const std::string path = dialog->ShellTreeView1.SelectedPath(&unheld);
+        // A "?" in the place of a character would name no folder, and a
+        // look-alike another one.
+        if (!unheld.empty()) throw Failure(FormatMessageText(TSelDirForm::kUnheldFolderText, ShownName(unheld)));
+        target.SetText(path);
     }
 }
 

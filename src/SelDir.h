@@ -23,6 +23,10 @@ public:
     enum ControlId : int { kShellTreeView1Id = 100, kPanel1Id, kCloseBitBtnId, kOKBitBtnId };
     // DialogResult after OK.
     static constexpr const char* kResultOk = "mrOK";
+    // Refuses a picked folder whose path the ANSI code page cannot hold (the
+    // fields and SetFile.ini keep it in the code page); %s: the path, with
+    // <U+XXXX> for each character the code page lacks.
+    static constexpr const char* kUnheldFolderText = "目录[%s]的名称含有系统代码页不能表示的字符, 请另选目录!";
 
     TSelDirForm();
     ~TSelDirForm() override;

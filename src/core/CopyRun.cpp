@@ -69,6 +69,7 @@ public:
         CopyRunResult soFar = result_;
         soFar.copied = ledger_.Placed();
         soFar.bytesCopied = ledger_.PlacedBytes();
+        soFar.unknown = ledger_.Unknown();
         return soFar;
     }
     int CutOff() noexcept override {
@@ -385,6 +386,7 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
     }
     result.copied = ledger.Placed();
     result.bytesCopied = ledger.PlacedBytes();
+    result.unknown = ledger.Unknown();
     return result;
 }
 

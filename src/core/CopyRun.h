@@ -25,7 +25,8 @@ public:
     // The tally so far: what is in place, skipped, passed over, failed.
     virtual CopyRunResult SoFar() const = 0;
     // Ends the run's placing at once: nothing more is put in place (a rename
-    // under way is waited for, and counted), the files in flight stop, and
+    // under way is waited for, and counted, for kPlacingWaitMs at most; one
+    // that has not ended by then counts as unknown), the files in flight stop, and
     // every temporary file the run has open is marked to be deleted with its
     // handle, so that none is left however the process ends. Returns how
     // many it marked. Never throws.
@@ -102,6 +103,9 @@ struct CopyRunResult {
     // A receiver ended the run (RunCutOff): the files in flight were neither
     // put in place nor counted, and the later entries were not reached.
     bool cutOff = false;
+    // Of those, the copies whose rename was under way at the cut-off and did
+    // not end within kPlacingWaitMs: each may or may not be in place.
+    int unknown = 0;
 };
 
 // Reads the overwrite switch at each file.

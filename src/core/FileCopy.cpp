@@ -63,9 +63,9 @@ private:
 };
 
 // Copies the content through one buffer of at most kCopyBufferSize bytes,
-// flushing a large copy as it grows.
+// flushing a large copy as it grows through `flusher`, a handle of its own.
 void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyPace& pace, CopyFaults* faults,
-                 EarlyFlushes* early) {
+                 EarlyFlushes* early, HANDLE flusher) {
     if (size > 0) {
         const std::size_t bufferSize = size < kCopyBufferSize ? static_cast<std::size_t>(size) : kCopyBufferSize;
         const std::unique_ptr<char[]> buffer(new char[bufferSize]);
@@ -83,7 +83,7 @@ void CopyContent(FileStream& source, FileStream& dest, std::uint64_t size, CopyP
             dest.WriteBuffer(buffer.get(), chunk);
             done += chunk;
             if (early && done - flushedAt >= kEarlyFlushBytes && done < size) {
-                early->Begin(dest.Native());
+                early->Begin(flusher);
                 flushedAt = done;
             }
             pace.Check();
@@ -141,30 +141,79 @@ void CopyLedger::Closed(FileStream& file) noexcept {
 }
 
 DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open) {
-    // Shared: renames go on side by side; Close waits for them all.
-    struct SharedGate {
-        explicit SharedGate(SRWLOCK& gate) : gate_(gate) { ::AcquireSRWLockShared(&gate_); }
-        ~SharedGate() { ::ReleaseSRWLockShared(&gate_); }
-        SRWLOCK& gate_;
-    } gate(gate_);
-    if (closed_) throw CopyStopped();
-    const bool renamed = rename();
-    const DWORD error = renamed ? ERROR_SUCCESS : ::GetLastError();
-    if (renamed) {
-        ++placed_;
-        placedBytes_ += bytes;
-        if (open) Closed(*open);
-    }
-    return error;
+    // Renames go on side by side; Close waits for them, for a while.
+    struct Renaming {
+        Renaming(CopyLedger& ledger, FileStream* file) : ledger_(ledger), file_(file) {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            if (ledger_.closed_) {
+                ::ReleaseSRWLockExclusive(&ledger_.gate_);
+                throw CopyStopped();
+            }
+            try {
+                ledger_.renaming_.push_back(file_);
+            } catch (...) {
+                ::ReleaseSRWLockExclusive(&ledger_.gate_);
+                throw;
+            }
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        Renaming(const Renaming&) = delete;
+        Renaming& operator=(const Renaming&) = delete;
+        ~Renaming() {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            Ended();
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        void Renamed(std::uint64_t bytes) {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            // Late for a Close that gave up on it: it stays out of the tally
+            // that was taken, and out of the copies to mark.
+            if (!ledger_.counted_) {
+                ++ledger_.placed_;
+                ledger_.placedBytes_ += bytes;
+            }
+            if (file_) ledger_.Closed(*file_);
+            Ended();
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        // Under the gate.
+        void Ended() {
+            if (ended_) return;
+            ended_ = true;
+            auto& renaming = ledger_.renaming_;
+            renaming.erase(std::find(renaming.begin(), renaming.end(), file_));
+            ::WakeAllConditionVariable(&ledger_.renamed_);
+        }
+        CopyLedger& ledger_;
+        FileStream* file_;
+        bool ended_ = false;
+    } renaming(*this, open);
+    if (!rename()) return ::GetLastError();
+    renaming.Renamed(bytes);
+    return ERROR_SUCCESS;
 }
 
 int CopyLedger::Close() noexcept {
     ::AcquireSRWLockExclusive(&gate_);
     closed_ = true;
-    ::ReleaseSRWLockExclusive(&gate_);
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const ULONGLONG deadline = ::GetTickCount64() + kPlacingWaitMs;
+    for (ULONGLONG now = ::GetTickCount64(); !renaming_.empty() && now < deadline; now = ::GetTickCount64()) {
+        ::SleepConditionVariableSRW(&renamed_, &gate_, static_cast<DWORD>(deadline - now), 0);
+    }
+    counted_ = true;
+    unknown_ = static_cast<int>(renaming_.size());
     int marked = 0;
-    for (FileStream* file : open_) marked += file->DeleteOnClose() ? 1 : 0;
+    {
+        // A copy still under its rename may be in place by now: marking it
+        // would delete it there.
+        const std::lock_guard<std::mutex> lock(openLock_);
+        for (FileStream* file : open_) {
+            if (std::find(renaming_.begin(), renaming_.end(), file) == renaming_.end()) {
+                marked += file->DeleteOnClose() ? 1 : 0;
+            }
+        }
+    }
+    ::ReleaseSRWLockExclusive(&gate_);
     return marked;
 }
 
@@ -256,10 +305,12 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
     TemporaryCopy temporary(ledger_);
     const bool flush = !faults_ || faults_->BeforeFlush(destFile) == CopyFaults::Flush::Do;
     std::uint64_t size = 0;
+    bool flushedEarly = false;
     bool existed = false;
     {
         FileStream source = FileStream::OpenRead(source_.PathOf(name), source_.ShownPathOf(name));
         size = source.Size();
+        flushedEarly = flush && size > kEarlyFlushBytes;
         if (destination_.MayHold(name)) {
             // Found before the copy, what will not be replaced costs no copying.
             const FoundEntry existing = destination_.Find(name);
@@ -277,7 +328,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             try {
                 created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
                                                             destination_.SourceNames(), destFile,
-                                                            temporary.file.path));
+                                                            temporary.file.path, flushedEarly));
                 return static_cast<DWORD>(ERROR_SUCCESS);
             } catch (const FileCreateError& refused) {
                 failure = refused.what();
@@ -286,15 +337,20 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
         temporary.Open(std::move(*created));
-        // Whatever ends the copy, the flusher is done with the file before it is closed.
+        // Flushed early through a handle of its own: a flush through the
+        // copy's handle would hold up its writing on Windows (and a stop
+        // with it), however the flush is called. Without one the copy's own
+        // flush at its end does all.
+        const FileHandle flusher = flushedEarly ? OpenToFlush(temporary.file.path) : FileHandle();
+        // Whatever ends the copy, the flusher is done with its handle before it is closed.
         struct EarlyFlushEnd {
             EarlyFlushes* early;
             HANDLE file;
             ~EarlyFlushEnd() {
                 if (early) early->End(file);
             }
-        } end{flush ? &early_ : nullptr, temporary.stream->Native()};
-        CopyContent(source, *temporary.stream, size, pace, faults_, end.early);
+        } end{flusher ? &early_ : nullptr, flusher.Get()};
+        CopyContent(source, *temporary.stream, size, pace, faults_, end.early, end.file);
     }
     // Without the flush the rename could reach the disk before the content
     // does, and a power cut would leave a torn file under the name: a

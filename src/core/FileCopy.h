@@ -102,12 +102,20 @@ struct FileDone {
     std::string failure;
 };
 
+// How long the end of a session waits for a rename under way: on a share
+// that drops, a rename may wait for a network time-out, and Windows ends a
+// process that has not answered the session's end within about 5 s.
+inline constexpr DWORD kPlacingWaitMs = 2000;
+
 // What the copies of one run share, whichever thread makes them: the
 // temporary files they have open, and the gate through which they are put
 // in place and counted.
 class CopyLedger {
 public:
-    CopyLedger() { ::InitializeSRWLock(&gate_); }
+    CopyLedger() {
+        ::InitializeSRWLock(&gate_);
+        ::InitializeConditionVariable(&renamed_);
+    }
     CopyLedger(const CopyLedger&) = delete;
     CopyLedger& operator=(const CopyLedger&) = delete;
 
@@ -122,21 +130,29 @@ public:
     DWORD Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open);
 
     // Closes the run to placing: once this has returned, nothing more is put
-    // in place (a rename under way has been waited for, and counted). Marks
-    // every temporary file still open to be deleted with its handle, so that
-    // none is left however the process ends; returns how many. Never throws.
+    // in place or counted. A rename under way is waited for, and counted,
+    // for kPlacingWaitMs at most; one that has not ended by then is not
+    // known (Unknown), and its copy is left to it. Marks every other
+    // temporary file still open to be deleted with its handle, so that none
+    // is left however the process ends; returns how many. Never throws.
     int Close() noexcept;
 
     int Placed() const { return placed_.load(); }
     std::uint64_t PlacedBytes() const { return placedBytes_.load(); }
+    // Renames that Close did not see end: each copy may or may not be in place.
+    int Unknown() const { return unknown_.load(); }
 
 private:
     SRWLOCK gate_;
-    bool closed_ = false;  // under the gate
-    std::mutex openLock_;
+    CONDITION_VARIABLE renamed_;
+    bool closed_ = false;                // under the gate: no rename begins
+    bool counted_ = false;               // under the gate: the tally is final
+    std::vector<FileStream*> renaming_;  // under the gate
+    std::mutex openLock_;                // taken after the gate
     std::vector<FileStream*> open_;
     std::atomic<int> placed_{0};
     std::atomic<std::uint64_t> placedBytes_{0};
+    std::atomic<int> unknown_{0};
 };
 
 // A large copy is flushed every this many bytes while it is written, on a
@@ -155,7 +171,10 @@ public:
     // Every copy has ended (End) by now.
     ~EarlyFlushes();
 
-    // Flushes `file` soon, unless a flush of it is waiting or under way.
+    // Flushes `file` soon, unless a flush of it is waiting or under way. A
+    // handle of the copy's own would hold up its writing while it is flushed
+    // (Windows serializes the requests of a synchronous handle): `file` is
+    // one opened for the flushes alone (OpenToFlush).
     void Begin(HANDLE file);
     // Forgets a flush of `file` that has not begun, and waits for one under
     // way; the file may be closed after it. Never throws.

@@ -11,6 +11,8 @@ namespace zelvo {
 BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
 BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags) = ::MoveFileExW;
 BOOL(WINAPI* DeleteFileCall)(LPCWSTR path) = ::DeleteFileW;
+BOOL(WINAPI* WriteFileCall)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                            LPOVERLAPPED overlapped) = ::WriteFile;
 
 namespace {
 
@@ -284,6 +286,11 @@ bool RemoveClaimedDirectory(FileHandle& claim) {
     return claim.Close() && marked;
 }
 
+FileHandle OpenToFlush(const std::wstring& path) {
+    return FileHandle(OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+}
+
 bool FlushFile(const std::wstring& path) {
     FileHandle file(OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     return file && FlushFileBuffersCall(file.Get()) && file.Close();
@@ -306,11 +313,14 @@ FileStream FileStream::Create(const std::wstring& path, const std::string& shown
 }
 
 FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
-                                       const std::string& reportAs, std::wstring& path) {
+                                       const std::string& reportAs, std::wstring& path, bool flushedBeside) {
     FileHandle handle;
+    // Another writer could open it too while it is written, but no reader,
+    // no deleter and no renamer: it still reaches its name unseen.
+    const DWORD sharing = flushedBeside ? FILE_SHARE_WRITE : 0;
     const std::wstring name = MakeUniquelyNamed(avoid, [&](const std::wstring& candidate) {
         // DELETE, so that DeleteOnClose can mark it when the run must end at once.
-        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE | DELETE, sharing, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL));
         return handle.Valid();
     });
@@ -348,7 +358,7 @@ void FileStream::WriteBuffer(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
         DWORD done = 0;
-        if (!::WriteFile(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
+        if (!WriteFileCall(handle_.Get(), bytes, static_cast<DWORD>(count), &done, nullptr)) {
             throw FailureOf<StreamWriteError>(kStreamWriteErrorText, shown_, ::GetLastError());
         }
         // Written nothing and said nothing: the device took no more.

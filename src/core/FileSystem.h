@@ -66,6 +66,11 @@ F FailureOf(const char* text, const std::string& path, DWORD error) {
 // services is made, so that a test can watch the flushes really made.
 extern BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file);
 
+// The platform's WriteFile, through which every write of a FileStream is
+// made, so that a test can hold writes up as Windows does on a synchronous
+// handle while another request of that handle is under way.
+extern BOOL(WINAPI* WriteFileCall)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+
 // The platform's MoveFileExW, through which every rename of the wide
 // MoveIntoPlace is made, so that a test can refuse renames as another
 // program's open handle would.
@@ -176,6 +181,13 @@ FileHandle ClaimDirectory(const std::wstring& path);
 // handle; false when the platform refuses.
 bool RemoveClaimedDirectory(FileHandle& claim);
 
+// A second handle of a file whose own handle shares writing (CreateTemporary
+// with flushedBeside), only to flush it by: a flush of any handle of a file
+// writes all the file's cached data, and it holds up no request of the
+// other handle. It shares everything, so that the other handle keeps its
+// reading, renaming and deletion. An invalid handle when it cannot be opened.
+FileHandle OpenToFlush(const std::wstring& path);
+
 // Writes what the platform still caches of an existing, closed file to disk;
 // false when the file cannot be opened for writing or the flush fails.
 bool FlushFile(const std::wstring& path);
@@ -203,9 +215,12 @@ public:
     // never opened, and no name of `avoid` (compared without case) is ever
     // chosen. `path` receives its path. Failures name `reportAs`: "Cannot
     // create file <reportAs> (<reason>)" here, "Stream write error
-    // <reportAs> (<reason>)" later.
+    // <reportAs> (<reason>)" later. With `flushedBeside` it shares writing,
+    // and only writing, so that OpenToFlush can flush it while this handle
+    // writes: Windows serializes the requests of one synchronous handle, and
+    // a flush through it would hold up every write until the flush is over.
     static FileStream CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
-                                      const std::string& reportAs, std::wstring& path);
+                                      const std::string& reportAs, std::wstring& path, bool flushedBeside = false);
 
     FileStream(FileStream&&) noexcept = default;
     FileStream& operator=(FileStream&&) noexcept = default;

@@ -52,6 +52,9 @@ bool RunLog::AppendRun(const RunRecord& record) noexcept {
         line("子目录: " + std::to_string(result.directories) + " 个 (未备份)");
         line("失败: " + std::to_string(result.failures.size()) + " 个");
         for (const std::string& failure : result.failures) line(failure);
+        if (result.unknown > 0) {
+            line("未知: " + std::to_string(result.unknown) + " 个文件 (会话结束时仍在改名, 不知是否已备份)");
+        }
         if (result.notTried > 0) {
             line("未备份: " + std::to_string(result.notTried) + " 个文件 (目录无法访问)");
         }

@@ -44,6 +44,7 @@ public:
     //       子目录: <directories> 个 (未备份)
     //       失败: <failures> 个
     //       <each failure text, in order>
+    //       未知: <unknown> 个文件 (会话结束时仍在改名, 不知是否已备份)   (only when > 0)
     //       未备份: <notTried> 个文件 (目录无法访问)   (only when > 0)
     //       清除: 上次中断留下的临时文件 <leftoversRemoved> 个   (only when > 0)
     //   <blank line>

@@ -23,32 +23,47 @@ struct TaskMemFree {
     void operator()(void* memory) const noexcept { CoTaskMemFree(memory); }
 };
 
-std::string Narrow(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+// The ANSI form of a shell name, never with a best-fit look-alike (Windows
+// gives "a" for "â", and a path so narrowed names another folder): a
+// character the code page lacks becomes "?", and `held` says whether it
+// lacked none. UTF-8 as the ANSI code page holds every name, and takes
+// neither the flag nor the default-character report.
+std::string Narrow(const wchar_t* text, bool* held = nullptr) {
+    if (held) *held = true;
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* report = utf8 ? nullptr : &usedDefault;
+    const int size = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, report);
     if (size <= 1) return {};
     std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, flags, text, -1, &narrow[0], size, nullptr, report);
     narrow.resize(static_cast<size_t>(size - 1));
+    if (held) *held = !usedDefault && WidenAnsi(narrow) == text;
     return narrow;
 }
 
 bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
 
-std::string DisplayName(IShellFolder* folder, const ITEMIDLIST* child, SHGDNF flags) {
+std::wstring WideDisplayName(IShellFolder* folder, const ITEMIDLIST* child, SHGDNF flags) {
     STRRET name{};
     if (!folder || FAILED(folder->GetDisplayNameOf(child, flags, &name))) return {};
     switch (name.uType) {
     case STRRET_WSTR: {
         const std::unique_ptr<wchar_t, TaskMemFree> owned(name.pOleStr);
-        return owned ? Narrow(owned.get()) : std::string();
+        return owned ? std::wstring(owned.get()) : std::wstring();
     }
     case STRRET_OFFSET:
-        return reinterpret_cast<const char*>(child) + name.uOffset;
+        return WidenAnsi(reinterpret_cast<const char*>(child) + name.uOffset);
     case STRRET_CSTR:
-        return name.cStr;
+        return WidenAnsi(name.cStr);
     default:
         return {};
     }
+}
+
+std::string DisplayName(IShellFolder* folder, const ITEMIDLIST* child, SHGDNF flags) {
+    return Narrow(WideDisplayName(folder, child, flags).c_str());
 }
 
 SFGAOF AttributesOf(IShellFolder* folder, const ITEMIDLIST* child, SFGAOF wanted) {
@@ -229,15 +244,21 @@ bool ShellTree::OnNotify(const NMHDR& header, LRESULT& result) {
     }
 }
 
-std::string ShellTree::SelectedPath() const { return PathOf(TreeView_GetSelection(tree_)); }
+std::string ShellTree::SelectedPath(std::wstring* unheld) const {
+    return PathOf(TreeView_GetSelection(tree_), unheld);
+}
 
-std::string ShellTree::PathOf(HTREEITEM item) const {
+std::string ShellTree::PathOf(HTREEITEM item, std::wstring* unheld) const {
+    if (unheld) unheld->clear();
     const Node* node = NodeOf(item);
     if (!node) return {};
     const ComPtr<IShellFolder> parent = ParentFolderOf(item);
-    std::string path = DisplayName(parent.Get(), node->child.Get(), SHGDN_NORMAL | SHGDN_FORPARSING);
-    if (path.compare(0, 3, "::{") == 0) return LabelOf(parent.Get(), node->child.Get(), item == root_);
-    return path;
+    const std::wstring path = WideDisplayName(parent.Get(), node->child.Get(), SHGDN_NORMAL | SHGDN_FORPARSING);
+    if (path.compare(0, 3, L"::{") == 0) return LabelOf(parent.Get(), node->child.Get(), item == root_);
+    bool held = true;
+    std::string narrow = Narrow(path.c_str(), &held);
+    if (!held && unheld) *unheld = path;
+    return narrow;
 }
 
 HTREEITEM ShellTree::Find(const std::string& path) {

@@ -48,8 +48,11 @@ public:
 
     // The parsing name of the selected node, or its display name when the
     // parsing name is a class identifier ("::{...}"); empty with no selection.
-    std::string SelectedPath() const;
-    std::string PathOf(HTREEITEM item) const;
+    // A character that the ANSI code page lacks is "?" in it, never a
+    // look-alike; `unheld`, when given, then receives the whole path in
+    // UTF-16 (and is emptied otherwise).
+    std::string SelectedPath(std::wstring* unheld = nullptr) const;
+    std::string PathOf(HTREEITEM item, std::wstring* unheld = nullptr) const;
 
     // The node for a parsing name (a path, or "::{CLSID}"), expanding the
     // nodes above it; null when the tree does not show it.
@@ -118,7 +121,10 @@ public:
     bool OnNotify(const NMHDR& header, LRESULT& result) {
         return shell_ && shell_->OnNotify(header, result);
     }
-    std::string SelectedPath() const { return shell_ ? shell_->SelectedPath() : std::string(); }
+    std::string SelectedPath(std::wstring* unheld = nullptr) const {
+        if (unheld) unheld->clear();
+        return shell_ ? shell_->SelectedPath(unheld) : std::string();
+    }
     ShellTree& Shell() { return *shell_; }
 
 protected:

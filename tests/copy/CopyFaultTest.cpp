@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 using namespace zelvo;
@@ -602,13 +603,18 @@ public:
     CopyRunResult tally;
     std::size_t captionsAtCut = 0;
     KernelHandle cut{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    ULONGLONG cutOffMs = 0;  // how long the run's CutOff took
+    std::function<void()> afterCut;
 
 private:
     void CutOff() {
+        const ULONGLONG began = GetTickCount64();
         marked = run_->CutOff();
+        cutOffMs = GetTickCount64() - began;
         tally = run_->SoFar();
         captionsAtCut = captions.size();
         SetEvent(cut.Get());
+        if (afterCut) afterCut();
         throw RunCutOff();
     }
     Call call_;
@@ -643,18 +649,21 @@ private:
 
 // Three files of two buffers each. Wherever the run is ended, the copies in
 // place are those of the tally the receiver read at that moment, no entry is
-// begun after it, and no temporary file is left.
+// begun after it, and no temporary file is left. A rename that hangs is
+// waited for about kPlacingWaitMs, and is then counted as not known.
 TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
     struct Row {
         const char* where;
         CutOffAt::Call call;
         int nth;
         bool slowFlush;
+        bool hangingRename;
     };
     const Row rows[] = {
-        {"when the first file is done", CutOffAt::Call::StepIt, 1, false},
-        {"when the last file is done", CutOffAt::Call::StepIt, 3, false},
-        {"while copies wait for their flush", CutOffAt::Call::KeepAlive, 1, true},
+        {"when the first file is done", CutOffAt::Call::StepIt, 1, false, false},
+        {"when the last file is done", CutOffAt::Call::StepIt, 3, false, false},
+        {"while copies wait for their flush", CutOffAt::Call::KeepAlive, 1, true, false},
+        {"while a rename hangs", CutOffAt::Call::KeepAlive, 1, false, true},
     };
     for (const Row& row : rows) {
         Sandbox box;
@@ -663,9 +672,15 @@ TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
         }
         // A flush that is left out is never waited for; a held one lasts
         // until the run is cut off, once every copy in flight waits for it.
+        // A hanging rename lasts until the run is cut off, once it hangs.
         const int inFlight = std::min(3, FilesInFlightUnderTest());
-        CutOffAt progress(row.call, row.nth, [inFlight] { return HeldFlushes::begun >= inFlight; });
+        std::optional<HangingRename> hang;
+        if (row.hangingRename) hang.emplace();
+        CutOffAt progress(row.call, row.nth, [inFlight, &hang] {
+            return hang ? WaitForSingleObject(hang->hanging.Get(), 0) == WAIT_OBJECT_0 : HeldFlushes::begun >= inFlight;
+        });
         const HeldFlushes held(progress.cut.Get());
+        if (hang) progress.afterCut = [&hang] { SetEvent(hang->release.Get()); };
         WithoutFlushes noFlushes;
         const CopyRunResult result =
             Backup(box.Src(), box.Dst(), Overwrite(false), progress, row.slowFlush ? nullptr : &noFlushes);
@@ -676,9 +691,16 @@ TEST(CopyRunFailures, ACutOffEndsTheRunWithItsTallyAndNoTemporaryFile) {
             EXPECT_EQ(progress.marked, inFlight) << row.where;
             EXPECT_EQ(progress.tally.copied, 0) << row.where;
         }
+        EXPECT_EQ(progress.tally.unknown, row.hangingRename ? 1 : 0) << row.where;
+        if (row.hangingRename) {
+            EXPECT_GE(progress.cutOffMs + 50, kPlacingWaitMs) << row.where;
+            EXPECT_LE(progress.cutOffMs, kPlacingWaitMs + 1000) << row.where;
+        }
         EXPECT_THAT(result.failures, IsEmpty()) << row.where;
         EXPECT_EQ(result.copied, progress.tally.copied) << row.where;
-        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(progress.tally.copied)) << row.where;
+        // A rename that ended after the cut-off has its copy in place, kept.
+        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(progress.tally.copied + progress.tally.unknown))
+            << row.where;
         for (const std::string& name : Names(box.Dst())) EXPECT_FALSE(IsTemporaryName(name)) << row.where;
         EXPECT_EQ(progress.captions.size(), progress.captionsAtCut) << row.where;
         EXPECT_THAT(progress.finalPositions, IsEmpty()) << row.where;

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -202,37 +204,170 @@ TEST(DurableCopies, AFlushRunsWhileAnotherFileIsWrittenAndItsCopyIsPlacedAfter) 
     EXPECT_EQ(Names(box.Dst()), (std::vector<std::string>{"a.bin", "b.bin"}));
 }
 
+// Windows on a synchronous handle, where a request waits for the one under
+// way: a write waits while a flush of its own handle is under way (Wine lets
+// it through). Counts the writes and those that waited; signals a write made
+// while a flush of any handle was under way.
+class OneRequestAHandle {
+public:
+    OneRequestAHandle()
+        : write_(std::exchange(WriteFileCall, &Write)), flush_(std::exchange(FlushFileBuffersCall, &Flush)) {
+        current_ = this;
+    }
+    ~OneRequestAHandle() {
+        WriteFileCall = write_;
+        FlushFileBuffersCall = flush_;
+        current_ = nullptr;
+    }
+    OneRequestAHandle(const OneRequestAHandle&) = delete;
+    OneRequestAHandle& operator=(const OneRequestAHandle&) = delete;
+
+    std::function<void(HANDLE)> during;  // in each flush once it is under way, before it is made
+    KernelHandle writtenInFlush{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    std::atomic<int> writes{0}, waited{0};
+
+private:
+    static BOOL WINAPI Flush(HANDLE file) {
+        OneRequestAHandle& self = *current_;
+        {
+            const std::lock_guard<std::mutex> lock(self.lock_);
+            self.flushing_.push_back(file);
+        }
+        ResetEvent(self.writtenInFlush.Get());
+        if (self.during) self.during(file);
+        const BOOL flushed = self.flush_(file);
+        {
+            const std::lock_guard<std::mutex> lock(self.lock_);
+            self.flushing_.erase(std::find(self.flushing_.begin(), self.flushing_.end(), file));
+        }
+        self.changed_.notify_all();
+        return flushed;
+    }
+    static BOOL WINAPI Write(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+        OneRequestAHandle& self = *current_;
+        bool inFlush = false;
+        {
+            std::unique_lock<std::mutex> lock(self.lock_);
+            const auto flushed = [&] {
+                return std::find(self.flushing_.begin(), self.flushing_.end(), file) != self.flushing_.end();
+            };
+            if (flushed()) {
+                ++self.waited;
+                self.changed_.wait(lock, [&] { return !flushed(); });
+            }
+            inFlush = !self.flushing_.empty();
+        }
+        const BOOL wrote = self.write_(file, data, size, written, overlapped);
+        ++self.writes;
+        if (inFlush) SetEvent(self.writtenInFlush.Get());
+        return wrote;
+    }
+
+    static inline OneRequestAHandle* current_ = nullptr;
+    decltype(WriteFileCall) write_;
+    decltype(FlushFileBuffersCall) flush_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<HANDLE> flushing_;
+};
+
+// Ends the run as the end of the session does, once `held` is set; half a
+// second later counts the writes made since and sets `release`.
+class StopWhenHeld : public RecordingProgress {
+public:
+    StopWhenHeld(OneRequestAHandle& serial, HANDLE held, HANDLE release)
+        : serial_(serial), held_(held), release_(release) {}
+    void Track(RunInHand& run) override { run_ = &run; }
+    void KeepAlive() override {
+        RecordingProgress::KeepAlive();
+        if (held_ && stoppedAt == 0 && WaitForSingleObject(held_, 0) == WAIT_OBJECT_0) {
+            run_->CutOff();
+            stoppedAt = GetTickCount64();
+            writesAtStop = serial_.writes;
+            throw RunCutOff();
+        }
+        if (stoppedAt != 0 && writesAfterStop < 0 && GetTickCount64() - stoppedAt >= kLookAfterMs) {
+            writesAfterStop = serial_.writes - writesAtStop;
+            SetEvent(release_);
+        }
+    }
+    static constexpr ULONGLONG kLookAfterMs = 500;
+    ULONGLONG stoppedAt = 0;
+    int writesAtStop = 0;
+    int writesAfterStop = -1;
+
+private:
+    OneRequestAHandle& serial_;
+    HANDLE held_;
+    HANDLE release_;
+    RunInHand* run_ = nullptr;
+};
+
 // A large copy is flushed as it grows, on another thread than the one that
-// writes it, so that the disk takes it in while the rest is written; its
-// last flush, of the whole content, comes before its rename.
+// writes it and through a handle of its own, so that the disk takes it in
+// while the rest is written, also where each handle takes one request at a
+// time; its last flush, of the whole content, comes before its rename. A
+// run that ends while such a flush is under way reaches the writing at once.
 TEST(DurableCopies, ALargeCopyIsFlushedAsItIsWritten) {
-    Sandbox box;
-    const std::uint64_t size = 3 * kEarlyFlushBytes + 12345;
-    {
-        HANDLE file = CreateFileA(box.Src("large.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER end{};
-        end.QuadPart = static_cast<LONGLONG>(size);
-        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-        CloseHandle(file);
-    }
-    RecordingProgress progress;
-    RealFlushes flushes;
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped in a flush" : "written on");
+        Sandbox box;
+        const std::uint64_t size = 3 * kEarlyFlushBytes + 12345;
+        const int buffers = static_cast<int>((size + kCopyBufferSize - 1) / kCopyBufferSize);
+        {
+            HANDLE file = CreateFileA(box.Src("large.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            LARGE_INTEGER end{};
+            end.QuadPart = static_cast<LONGLONG>(size);
+            EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+            CloseHandle(file);
+        }
+        RealFlushes flushes;
+        OneRequestAHandle serial;
+        const KernelHandle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        const KernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        StopWhenHeld progress(serial, stop ? held.Get() : nullptr, release.Get());
+        int overlapped = 0;
+        serial.during = [&](HANDLE file) {
+            LARGE_INTEGER at{};
+            GetFileSizeEx(file, &at);
+            if (static_cast<std::uint64_t>(at.QuadPart) == size) return;
+            if (stop) {
+                SetEvent(held.Get());
+                WaitForSingleObject(release.Get(), 10000);
+            } else if (serial.writes < buffers &&
+                       WaitForSingleObject(serial.writtenInFlush.Get(), 2000) == WAIT_OBJECT_0) {
+                ++overlapped;
+            }
+        };
 
-    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
+        const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
 
-    EXPECT_EQ(result.copied, 1);
-    ASSERT_GE(flushes.made.size(), 2u);
-    EXPECT_EQ(flushes.made.back().size, size);
-    const DWORD writer = flushes.made.back().thread;
-    int early = 0;
-    for (std::size_t i = 0; i + 1 < flushes.made.size(); ++i) {
-        EXPECT_LT(flushes.made[i].size, size);
-        EXPECT_NE(flushes.made[i].thread, writer);
-        ++early;
+        // No write ever waited for a flush of its handle.
+        EXPECT_EQ(serial.waited, 0);
+        if (stop) {
+            EXPECT_TRUE(result.cutOff);
+            // The write under way at the stop at most.
+            EXPECT_LE(progress.writesAfterStop, 1);
+            EXPECT_GE(progress.writesAfterStop, 0);
+            EXPECT_EQ(result.copied, 0);
+            EXPECT_THAT(Names(box.Dst()), IsEmpty());
+            continue;
+        }
+        EXPECT_GE(overlapped, 1);
+        EXPECT_EQ(result.copied, 1);
+        ASSERT_GE(flushes.made.size(), 2u);
+        EXPECT_EQ(flushes.made.back().size, size);
+        const DWORD writer = flushes.made.back().thread;
+        int early = 0;
+        for (std::size_t i = 0; i + 1 < flushes.made.size(); ++i) {
+            EXPECT_LT(flushes.made[i].size, size);
+            EXPECT_NE(flushes.made[i].thread, writer);
+            ++early;
+        }
+        EXPECT_GE(early, 1);
+        EXPECT_EQ(Names(box.Dst()), std::vector<std::string>{"large.bin"});
     }
-    EXPECT_GE(early, 1);
-    EXPECT_EQ(Names(box.Dst()), std::vector<std::string>{"large.bin"});
 }
 
 // The wait for a flush that lasts looks alive at every step, so that a window

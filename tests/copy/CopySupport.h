@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelvo::testing {
@@ -173,6 +174,44 @@ inline CopyRunResult Backup(const std::string& source, const std::string& dest, 
     if (tuning.filesInFlight == 0) tuning.filesInFlight = FilesInFlightUnderTest();
     return RunCopy(source, dest, overwrite, progress, faults, tuning);
 }
+
+// The first rename by handle that puts a copy in place (whose target ends
+// with `suffix`, when given) hangs, as one on a share that drops waits for a
+// network time-out, until `release` (10 s at most), and then goes through;
+// `hanging` is set once it hangs.
+class HangingRename {
+public:
+    explicit HangingRename(std::wstring suffix = std::wstring())
+        : suffix_(std::move(suffix)), previous_(std::exchange(RenameOpenFileCall, &Hang)) {
+        current_ = this;
+    }
+    ~HangingRename() {
+        ::SetEvent(release.Get());
+        RenameOpenFileCall = previous_;
+        current_ = nullptr;
+    }
+    HangingRename(const HangingRename&) = delete;
+    HangingRename& operator=(const HangingRename&) = delete;
+
+    KernelHandle hanging{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle release{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+
+private:
+    static BOOL WINAPI Hang(HANDLE file, LPCWSTR to, BOOL replace) {
+        HangingRename& self = *current_;
+        const std::wstring target = to;
+        const bool chosen = target.size() >= self.suffix_.size() &&
+                            target.compare(target.size() - self.suffix_.size(), std::wstring::npos, self.suffix_) == 0;
+        if (!chosen || ::InterlockedExchange(&self.hung_, 1) != 0) return self.previous_(file, to, replace);
+        ::SetEvent(self.hanging.Get());
+        ::WaitForSingleObject(self.release.Get(), 10000);
+        return self.previous_(file, to, replace);
+    }
+    static inline HangingRename* current_ = nullptr;
+    std::wstring suffix_;
+    LONG hung_ = 0;
+    BOOL(WINAPI* previous_)(HANDLE, LPCWSTR, BOOL);
+};
 
 // A failure line as the run writes it: the text, the path and the platform's reason.
 inline std::string Line(const std::string& text, const std::string& path, DWORD error) {

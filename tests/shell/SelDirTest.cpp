@@ -3,6 +3,7 @@
 #include "Main.h"
 #include "SelDir.h"
 #include "TreeHost.h"
+#include "core/Paths.h"
 #include "platform/ReportQueue.h"
 #include "windows/WindowTestSupport.h"
 
@@ -254,7 +255,10 @@ TEST_F(PickFolderTest, VirtualFolderGivesItsDisplayName) {
     EXPECT_EQ(main->DesEdit.Text(), label);
 }
 
-TEST_F(PickFolderTest, CancelOrCloseBoxKeepsTheField) {
+// So does OK on a folder whose name the code page cannot hold, which a box
+// refuses at once, naming it as the program shows such names: "?" or a
+// best-fit look-alike in its place would name no folder, or another one.
+TEST_F(PickFolderTest, CancelCloseBoxOrAnUnheldNameKeepsTheField) {
     TempTree temp{"other"};
     main->SourceEdit.SetText("D:\\kept");
     PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
@@ -267,6 +271,23 @@ TEST_F(PickFolderTest, CancelOrCloseBoxKeepsTheField) {
         ::SendMessageA(dialog.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     });
     EXPECT_EQ(main->SourceEdit.Text(), "D:\\kept");
+    EXPECT_TRUE(reporter.errors.empty());
+
+    TempTree lone;
+    ASSERT_TRUE(::CreateDirectoryW((WidenAnsi(lone.Path()) + L"\\Bj\u00e2").c_str(), nullptr));
+    PickWith(main->SourceEdit, [&](TSelDirForm& dialog) {
+        const HWND tree = dialog.ShellTreeView1.Handle();
+        const HTREEITEM parent = dialog.ShellTreeView1.Shell().Select(lone.Path());
+        ASSERT_NE(parent, nullptr);
+        TreeView_Expand(tree, parent, TVE_EXPAND);
+        const HTREEITEM picked = TreeView_GetChild(tree, parent);
+        ASSERT_NE(picked, nullptr);
+        TreeView_SelectItem(tree, picked);
+        dialog.OKBitBtn.Click();
+    });
+    EXPECT_EQ(main->SourceEdit.Text(), "D:\\kept");
+    EXPECT_EQ(reporter.errors, (std::vector<std::string>{
+                                   "目录[" + lone.Path() + "\\Bj<U+00E2>]的名称含有系统代码页不能表示的字符, 请另选目录!"}));
 }
 
 }  // namespace
