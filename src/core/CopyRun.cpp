@@ -214,7 +214,13 @@ private:
             ++result_.skipped;
             break;
         case Kind::Failed:
-            failures_.Add(done.job.index, std::move(done.failure));
+            // After a halt a copy still in flight may have failed for the
+            // same reason as the one that found the folder out of reach.
+            if (halted_) {
+                ++result_.notTried;
+            } else {
+                failures_.Add(done.job.index, std::move(done.failure));
+            }
             break;
         case Kind::InUse:
             if (halted_) {
@@ -227,8 +233,21 @@ private:
             // The copies in flight beside it took room that is free again
             // once they are done (a large file that does not fit makes the
             // small ones written at the same time fail too).
-            if (!done.job.again && (done.job.besideOthers || started_ > done.job.started) && !halted_) {
-                noRoom_.push_back(done.job);
+            if (halted_) {
+                ++result_.notTried;
+            } else if (!done.job.again && (done.job.besideOthers || started_ > done.job.started)) {
+                alone_.push_back(done.job);
+            } else {
+                failures_.Add(done.job.index, std::move(done.failure));
+            }
+            break;
+        case Kind::MayBeBack:
+            // The folder answered again after the failure: a share that
+            // dropped for a moment, a disk that was reset.
+            if (halted_) {
+                ++result_.notTried;
+            } else if (!done.job.again) {
+                alone_.push_back(done.job);
             } else {
                 failures_.Add(done.job.index, std::move(done.failure));
             }
@@ -249,10 +268,11 @@ private:
         if (!done.job.again) progress_.StepIt();
     }
 
-    // Tries the copies that found no room again, one at a time, as a run
-    // with one file in flight would have made them.
+    // Tries the copies that found no room, or the network or the device
+    // gone for a moment, again, one at a time, as a run with one file in
+    // flight would have made them.
     void AgainAlone() {
-        for (FileJob& job : noRoom_) {
+        for (FileJob& job : alone_) {
             if (halted_) {
                 ++result_.notTried;
                 continue;
@@ -260,7 +280,7 @@ private:
             StartAgain(std::move(job));
             while (inFlight_.InFlight() > 0) Drain(kFlushWaitStepMs);
         }
-        noRoom_.clear();
+        alone_.clear();
     }
 
     // Tries the sources that were in use again, about once every
@@ -310,7 +330,7 @@ private:
     EarlyFlushes early_;
     FileCopier copier_;
     std::vector<SetAside> setAside_;
-    std::vector<FileJob> noRoom_;
+    std::vector<FileJob> alone_;  // to be tried again alone after the pass
     std::size_t started_ = 0;
     bool halted_ = false;
     FilesInFlight inFlight_;  // last: its workers end before what they use goes
@@ -348,7 +368,8 @@ CopyRunResult RunCopy(const std::string& sourcePath, const std::string& destPath
             countingError = counting.Error();
         }
         destination.SetSourceNames(std::move(temporaryLookAlikes));
-        const DWORD unreachable = destination.Unreachable();
+        const DWORD unreachable =
+            FolderOutOfReach(destination.Dir(), faults, [&progress](DWORD ms) { WaitKeepingAlive(progress, ms); });
         // Without the whole source listing a leftover cannot be told from a backup.
         if (countingError == ERROR_SUCCESS && !unreachable) result.leftoversRemoved = destination.RemoveLeftovers(look);
         // An empty source has no step to divide out; a zero step also keeps the

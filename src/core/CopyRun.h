@@ -135,7 +135,11 @@ struct CopyTuning {
 // rename, so it holds for files that turn up during the run too. Failures are
 // skipped and collected; the run goes on with the next entry, unless the
 // destination or the source folder itself can no longer be reached: the run
-// stops there with one failure line for it.
+// stops there with one failure line for it, the copies still in flight and
+// the rest counting as not tried. A folder is taken for out of reach only
+// once it has not answered for kFolderBackWithinMs, and a file that failed as
+// a network or a device does for a moment (OutageOf) is tried once more,
+// alone, after the other entries.
 //
 // Other programs open the user's files for a moment all day long (scanners,
 // indexers, sync clients). A step on the destination that such an opener

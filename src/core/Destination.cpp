@@ -132,8 +132,6 @@ void Destination::Finish(Retries& retries, const Pause& pause) {
     folders_.clear();
 }
 
-DWORD Destination::Unreachable() const { return FolderUnreachable(dir_); }
-
 bool Destination::HoldsFile(const std::wstring& name) const {
     if (!MayHold(name)) return false;
     const FoundEntry found = Find(name);

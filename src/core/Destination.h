@@ -83,10 +83,6 @@ public:
         return folders_.empty() ? dir_ : folders_[static_cast<std::size_t>(lane) % folders_.size()].dir;
     }
 
-    // Whether the destination folder can still be reached; its error if not
-    // (a share that is off or has dropped, a folder that has gone).
-    DWORD Unreachable() const;
-
     // The skip test: a file (not a directory) that the name reaches, also
     // through its 8.3 alias.
     bool HoldsFile(const std::wstring& name) const;

@@ -99,36 +99,63 @@ FileCreateError CreateFailure(const std::string& destFile, DWORD error) {
     return FailureOf<FileCreateError>(kCannotCreateFileText, destFile, error);
 }
 
-// Errors after which the folder itself may be out of reach: a share that is
-// off or has dropped, a disk that has gone, a folder deleted.
-bool MayMeanTheFolderIsGone(DWORD error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_NOT_READY:
-    case ERROR_GEN_FAILURE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_NETWORK_BUSY:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BAD_NET_RESP:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_NETWORK_UNREACHABLE:
-    case ERROR_HOST_UNREACHABLE:
-    case ERROR_CONNECTION_ABORTED:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool IsSourceFailure(const Failure& failure) {
     return dynamic_cast<const FileOpenError*>(&failure) || dynamic_cast<const StreamReadError*>(&failure);
 }
 
 }  // namespace
+
+Outage OutageOf(DWORD error) {
+    switch (error) {
+    // Not there: a folder deleted, or a share or disk gone. Where the folder
+    // still answers, the file itself has gone, and would be missed again.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return Outage::Gone;
+    // A disk that was unplugged or reset, a drive letter that went with it.
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case kErrorNoSuchDevice:
+    // A request that timed out, a session the server dropped, a server or a
+    // link that does not answer: the redirector reconnects on the next request.
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_BAD_NET_RESP:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_REQ_NOT_ACCEP:
+    case ERROR_SHARING_PAUSED:
+    case ERROR_VC_DISCONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_REM_NOT_LIST:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NOT_CONNECTED:
+    case ERROR_NO_NET_OR_BAD_PATH:
+    case ERROR_CONNECTION_UNAVAIL:
+    case ERROR_CONNECTION_REFUSED:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+    case ERROR_PORT_UNREACHABLE:
+        return Outage::MayBeBack;
+    default:
+        return Outage::None;
+    }
+}
+
+DWORD FolderOutOfReach(const DirPath& folder, CopyFaults* faults, const Pause& pause) {
+    const ULONGLONG deadline = ::GetTickCount64() + kFolderBackWithinMs;
+    for (;;) {
+        DWORD error = faults ? static_cast<DWORD>(faults->FolderError(folder.Text())) : ERROR_SUCCESS;
+        if (error == ERROR_SUCCESS) error = FolderUnreachable(folder);
+        const ULONGLONG now = ::GetTickCount64();
+        if (error == ERROR_SUCCESS || now >= deadline) return error;
+        pause(static_cast<DWORD>(std::min<ULONGLONG>(kFolderProbeEveryMs, deadline - now)));
+    }
+}
 
 void CopyLedger::Opened(FileStream& file) {
     const std::lock_guard<std::mutex> lock(openLock_);
@@ -284,12 +311,14 @@ FileDone FileCopier::Copy(const FileJob& job, CopyPace& pace) const {
             done.kind = FileDone::Kind::InUse;
         } else if (!source && IsOutOfRoom(failure.Error())) {
             done.kind = FileDone::Kind::NoRoom;
-        } else if (MayMeanTheFolderIsGone(failure.Error())) {
+        } else if (const Outage outage = OutageOf(failure.Error()); outage != Outage::None) {
             const DirPath& folder = source ? source_ : destination_.Dir();
-            if (const DWORD error = FolderUnreachable(folder)) {
+            if (const DWORD error = FolderOutOfReach(folder, faults_, [&pace](DWORD ms) { pace.Pause(ms); })) {
                 done.kind = FileDone::Kind::Unreachable;
                 done.failure =
                     FailureLine(source ? kSourceUnreachableText : kDestinationUnreachableText, folder.Text(), error);
+            } else if (outage == Outage::MayBeBack) {
+                done.kind = FileDone::Kind::MayBeBack;
             }
         }
     }

@@ -48,7 +48,34 @@ public:
     // text as given) is fetched, after `listed` entries: a nonzero error code
     // ends that listing there, as a FindNextFile failing with it would.
     virtual std::uint32_t ListingError(const std::string& /*dir*/, std::size_t /*listed*/) { return 0; }
+    // Asked before each probe of whether a folder of the run (the directory
+    // text as given) can be reached: a nonzero error makes the probe find it
+    // out of reach with it.
+    virtual std::uint32_t FolderError(const std::string& /*dir*/) { return 0; }
 };
+
+// ERROR_NO_SUCH_DEVICE, which MinGW's headers lack: a removed disk.
+inline constexpr DWORD kErrorNoSuchDevice = 433;
+
+// What a failure's error says of the folder the file is in.
+enum class Outage {
+    None,       // a failure of that file alone
+    Gone,       // the folder may be gone (deleted, a share off): it is probed
+    MayBeBack,  // the network or the device may be back in a moment: probed,
+                // and where the folder answers, the file is tried once more
+};
+Outage OutageOf(DWORD error);
+
+// A share that drops for a moment, or a disk that resets, answers again
+// within this; a folder that does not answer for so long is out of reach.
+inline constexpr DWORD kFolderBackWithinMs = 2000;
+inline constexpr DWORD kFolderProbeEveryMs = 100;
+
+// Probes the folder (through `faults` first, when given) again every
+// kFolderProbeEveryMs, pausing with `pause`, until it answers or
+// kFolderBackWithinMs have passed; the error of the last probe, ERROR_SUCCESS
+// when it answered. Throws what `pause` throws.
+DWORD FolderOutOfReach(const DirPath& folder, CopyFaults* faults, const Pause& pause);
 
 // The platform's CreateThread, through which the run starts the threads that
 // copy its files and flush large copies early, so that a test can refuse
@@ -82,7 +109,7 @@ struct FileJob {
     std::size_t index = 0;  // the entry's place in the listing
     std::wstring name;
     bool replaceExisting = false;  // the overwrite switch when the file was started
-    bool again = false;            // a second try: of a source in use, or of a copy that found no room
+    bool again = false;            // a second try: of a source in use, or of a copy tried again alone
     std::size_t started = 0;       // how many files the run had started, this one too, when it started
     bool besideOthers = false;     // other files were in flight when it started
 };
@@ -94,6 +121,7 @@ struct FileDone {
         Failed,       // failure: its line
         InUse,        // another program has the source open; failure: its line
         NoRoom,       // the destination's disk was full; failure: its line
+        MayBeBack,    // the network or the device failed for what may be a moment; failure: its line
         Unreachable,  // a folder of the run cannot be reached; failure: the folder's line
         Stopped,      // the run stopped it; nothing of it is in place
     };

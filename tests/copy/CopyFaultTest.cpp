@@ -914,6 +914,105 @@ private:
     int after_;
 };
 
+// The destination share drops once `at`'s copy begins to be written: every
+// write and every probe of the folder times out, as the redirector's requests
+// do, for `forMs` (for good when 0). A write of `late`, begun before the
+// drop, is answered only once the run has given the folder up, with a failure
+// of its own.
+class DestinationDrops : public WithoutFlushes {
+public:
+    DestinationDrops(std::string dest, std::string at, DWORD forMs, std::string late = std::string())
+        : dest_(std::move(dest)), at_(std::move(at)), late_(std::move(late)), forMs_(forMs) {}
+    std::uint32_t FailWrite(const std::string& file, std::uint64_t offset) override {
+        if (file == at_ && offset == 0) {
+            ULONGLONG none = 0;
+            droppedAt_.compare_exchange_strong(none, GetTickCount64());
+        }
+        if (file == late_ && offset == 0) {
+            for (int i = 0; i < 1000 && !droppedAt_.load(); ++i) Sleep(10);
+            const ULONGLONG answer = droppedAt_.load() + kFolderBackWithinMs + kLateMs;
+            while (GetTickCount64() < answer) Sleep(10);
+            return ERROR_WRITE_FAULT;
+        }
+        if (!Dropped()) return 0;
+        ++refused;
+        return ERROR_SEM_TIMEOUT;
+    }
+    std::uint32_t FolderError(const std::string& dir) override {
+        if (dir != dest_) return 0;
+        ++probes;
+        return Dropped() ? ERROR_SEM_TIMEOUT : 0;
+    }
+
+    std::atomic<int> refused{0}, probes{0};
+
+private:
+    static constexpr DWORD kLateMs = 1000;
+    bool Dropped() const {
+        const ULONGLONG at = droppedAt_.load();
+        return at != 0 && (forMs_ == 0 || GetTickCount64() < at + forMs_);
+    }
+    std::string dest_, at_, late_;
+    DWORD forMs_;
+    std::atomic<ULONGLONG> droppedAt_{0};
+};
+
+// Which failures may mean that a folder of the run is out of reach (it is
+// probed), and which of those may pass in a moment (the file is tried again).
+TEST(CopyRunUnreachable, ErrorsOfDevicesAndNetworksThatAreGoneOrMayBeBack) {
+    const struct {
+        Outage outage;
+        std::vector<DWORD> errors;
+    } rows[] = {
+        // ERROR_NOACCESS is Wine's answer to a FUSE EIO, no redirector's.
+        {Outage::None, {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL, ERROR_WRITE_FAULT,
+                        ERROR_IO_DEVICE, ERROR_NOACCESS}},
+        {Outage::Gone, {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}},
+        // Devices: an unplugged USB disk gives ERROR_DEVICE_NOT_CONNECTED.
+        {Outage::MayBeBack, {ERROR_NOT_READY, ERROR_GEN_FAILURE, ERROR_DEVICE_NOT_CONNECTED, kErrorNoSuchDevice,
+                             ERROR_INVALID_DRIVE}},
+        // Networks: a request that timed out gives ERROR_SEM_TIMEOUT.
+        {Outage::MayBeBack, {ERROR_SEM_TIMEOUT, ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR, ERROR_BAD_NET_RESP,
+                             ERROR_NETWORK_BUSY, ERROR_REQ_NOT_ACCEP, ERROR_SHARING_PAUSED, ERROR_VC_DISCONNECTED,
+                             ERROR_DEV_NOT_EXIST, ERROR_REM_NOT_LIST, ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME,
+                             ERROR_NOT_CONNECTED, ERROR_NO_NET_OR_BAD_PATH, ERROR_CONNECTION_UNAVAIL,
+                             ERROR_CONNECTION_REFUSED, ERROR_CONNECTION_ABORTED, ERROR_NETWORK_UNREACHABLE,
+                             ERROR_HOST_UNREACHABLE, ERROR_PORT_UNREACHABLE}},
+    };
+    for (const auto& row : rows) {
+        for (const DWORD error : row.errors) {
+            EXPECT_EQ(OutageOf(error), row.outage) << error << " " << SystemErrorText(error);
+        }
+    }
+}
+
+// A share that drops for a moment while files are in flight loses no file's
+// backup: the folder is probed until it answers again, and the files that
+// failed meanwhile are tried once more, alone, after the others.
+TEST(CopyRunUnreachable, AShareThatDropsForAMomentLosesNothing) {
+    Sandbox box;
+    constexpr int kFiles = 12;
+    std::vector<std::string> names;
+    for (int i = 0; i < kFiles; ++i) {
+        names.push_back("f" + std::to_string(10 + i));
+        ASSERT_TRUE(WriteFileBytes(box.Src(names.back()), Pattern(100 + i, i)));
+    }
+    DestinationDrops faults(box.Dst(), box.Dst("f13"), 500);
+    RecordingProgress progress;
+
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults);
+
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, kFiles);
+    EXPECT_EQ(result.notTried, 0);
+    EXPECT_EQ(Names(box.Dst()), names);
+    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(ReadFileBytes(box.Dst(names[i])), Pattern(100 + i, i)) << names[i];
+    EXPECT_GE(faults.refused, 1);
+    EXPECT_GE(faults.probes, 3);  // the start's, and more than one in the drop
+    EXPECT_EQ(progress.positions.size(), static_cast<std::size_t>(kFiles));
+    EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
+}
+
 // A folder of the run that cannot be reached (a share that is off, or one
 // that drops during the run) stops the run with one line for the folder: the
 // copies already in place stay and are counted, the rest counts as not tried.
@@ -932,6 +1031,23 @@ TEST(CopyRunUnreachable, AFolderOutOfReachIsOneFailureAndTheRestIsNotTried) {
         EXPECT_EQ(result.notTried, 3);
         EXPECT_EQ(result.directories, 1);
         EXPECT_EQ(progress.positions.size(), 4u);
+        EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
+    }
+    {
+        // A share that drops for good while eight files are in flight: one
+        // line, however each copy in flight ended after the run gave up.
+        Sandbox box;
+        for (int i = 0; i < 12; ++i) ASSERT_TRUE(WriteFileBytes(box.Src("f" + std::to_string(10 + i)), "x"));
+        DestinationDrops faults(box.Dst(), box.Dst("f13"), 0, box.Dst("f12"));
+        RecordingProgress progress;
+        CopyTuning tuning;
+        tuning.filesInFlight = 8;
+        const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults, tuning);
+        EXPECT_THAT(result.failures,
+                    ElementsAre("目的目录[" + box.Dst() + "]无法访问 (" + SystemErrorText(ERROR_SEM_TIMEOUT) + ")"));
+        EXPECT_LE(result.copied, 10);  // neither f12 nor f13
+        EXPECT_EQ(Names(box.Dst()).size(), static_cast<std::size_t>(result.copied));
+        EXPECT_EQ(result.copied + result.notTried, 12);
         EXPECT_THAT(progress.finalPositions, ElementsAre(10000));
     }
     {

@@ -4,8 +4,11 @@ OP_MS milliseconds first (a round trip to a NAS or another PC), and every
 fsync FSYNC_MS more (the server's disk taking the data in; thousands of
 milliseconds make a write-cached USB stick). Everything else goes straight to
 the backing folder, and the file system serves several callers at once, so
-other operations go on while one waits. Once the file OFF exists, every
-operation fails with EIO, as on a share that has dropped or a NAS switched off.
+other operations go on while one waits. While the file OFF exists, every
+operation fails with ETIME, a request that timed out, as on a share that has
+dropped or a NAS switched off (Wine gives the program ERROR_SEM_TIMEOUT, as
+Windows' redirector does; an EIO would reach it as ERROR_NOACCESS or
+ERROR_NOT_READY, which no redirector gives).
 
     latency_fs.py BACKING MOUNTPOINT [--op-ms N] [--fsync-ms N] [--off PATH]
 
@@ -30,7 +33,7 @@ class Distant(Operations):
         if self.op_delay:
             time.sleep(self.op_delay)
         if self.off and os.path.exists(self.off):
-            raise FuseOSError(errno.EIO)
+            raise FuseOSError(errno.ETIME)
         return super().__call__(op, *args)
 
     def _path(self, path):
