@@ -127,7 +127,8 @@ void Destination::Finish(Retries& retries, const Pause& pause) {
     for (Folder& folder : folders_) {
         folder.hold.Reset();
         const std::wstring path = folder.dir.Path();
-        retries.Run(pause, [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        retries.Run(RetryStep::Remove, pause,
+                    [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
     }
     folders_.clear();
 }

@@ -29,7 +29,8 @@ public:
     // wait for it like any other step.
     void Remove(Retries& retries, const Pause& pause) {
         if (path.empty()) return;
-        const DWORD error = retries.Run(pause, [this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        const DWORD error = retries.Run(RetryStep::Remove, pause,
+                                        [this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
         if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) path.clear();
     }
 
@@ -273,7 +274,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
         }
         std::string failure;
         std::optional<FileStream> created;
-        const DWORD error = retries_.Run(pause, [&] {
+        const DWORD error = retries_.Run(RetryStep::Create, pause, [&] {
             try {
                 created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
                                                             destination_.SourceNames(), destFile,
@@ -345,7 +346,7 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     };
     if (!existed) {
         // Refused for a moment when a scanner has opened the closed copy.
-        const DWORD error = retries_.Run(pause, rename(false));
+        const DWORD error = retries_.Run(RetryStep::Rename, pause, rename(false));
         if (error == ERROR_SUCCESS) return true;
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) throw CreateFailure(destFile, error);
     }
@@ -364,7 +365,7 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     // A reader that has the old copy open without sharing its deletion
     // refuses the replacement while it holds it; a file that has become
     // protected meanwhile refuses it for good.
-    const DWORD error = retries_.Run(pause, rename(existing.found), [&](DWORD refused) {
+    const DWORD error = retries_.Run(RetryStep::Rename, pause, rename(existing.found), [&](DWORD refused) {
         if (!IsMomentaryRefusal(refused)) return false;
         const FoundEntry now = destination_.Find(name);
         return !now.found || ReplaceRefusal(now, name) == ERROR_SUCCESS;

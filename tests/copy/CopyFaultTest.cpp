@@ -823,6 +823,39 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
     }
 }
 
+// The give-up after lasting refusals holds for one kind of step, and ends
+// with any success of that kind, also one at the first try.
+TEST(CopyRunRetries, GivingUpHoldsForOneKindOfStepUntilItSucceeds) {
+    RetryTiming timing;
+    timing.firstWaitMs = 10;
+    timing.longestWaitMs = 20;
+    timing.stepLimitMs = 120;
+    Retries retries(timing);
+    const Pause pause = [](DWORD ms) { Sleep(ms); };
+    // Refused `refusals` times (-1: for good), then done.
+    const auto step = [&](RetryStep kind, int refusals) {
+        int tries = 0;
+        return retries.Run(kind, pause, [&] {
+            return refusals < 0 || tries++ < refusals ? static_cast<DWORD>(ERROR_SHARING_VIOLATION)
+                                                      : static_cast<DWORD>(ERROR_SUCCESS);
+        });
+    };
+    const auto lastingRefusals = [&](RetryStep kind) {
+        for (int i = 0; i < timing.fruitlessStepsBeforeGivingUp; ++i) {
+            ASSERT_EQ(step(kind, -1), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        }
+    };
+    // Old copies held open: the removals give up, the renames still wait.
+    lastingRefusals(RetryStep::Remove);
+    EXPECT_EQ(step(RetryStep::Remove, 3), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SUCCESS));
+    lastingRefusals(RetryStep::Rename);
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // A rename that goes through at once: the next refused one waits again.
+    EXPECT_EQ(step(RetryStep::Rename, 0), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
 // Renames a folder away once the chosen file is done: a share that drops
 // during the run takes its folder out of reach.
 class FolderGoesAway : public RecordingProgress {
