@@ -132,12 +132,12 @@ bool IsSourceFailure(const Failure& failure) {
 }  // namespace
 
 void CopyLedger::Opened(FileStream& file) {
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const std::lock_guard<SrwLock> lock(openLock_);
     open_.push_back(&file);
 }
 
 void CopyLedger::Closed(FileStream& file) noexcept {
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const std::lock_guard<SrwLock> lock(openLock_);
     open_.erase(std::remove(open_.begin(), open_.end(), &file), open_.end());
 }
 
@@ -163,7 +163,7 @@ int CopyLedger::Close() noexcept {
     ::AcquireSRWLockExclusive(&gate_);
     closed_ = true;
     ::ReleaseSRWLockExclusive(&gate_);
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const std::lock_guard<SrwLock> lock(openLock_);
     int marked = 0;
     for (FileStream* file : open_) marked += file->DeleteOnClose() ? 1 : 0;
     return marked;
@@ -172,15 +172,15 @@ int CopyLedger::Close() noexcept {
 EarlyFlushes::~EarlyFlushes() {
     if (!thread_) return;
     {
-        const std::lock_guard<std::mutex> lock(lock_);
+        const std::lock_guard<SrwLock> lock(lock_);
         quit_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
     ::WaitForSingleObject(thread_.Get(), INFINITE);
 }
 
 void EarlyFlushes::Begin(HANDLE file) {
-    std::unique_lock<std::mutex> lock(lock_);
+    std::unique_lock<SrwLock> lock(lock_);
     if (file == flushing_ || std::find(waiting_.begin(), waiting_.end(), file) != waiting_.end()) return;
     if (!thread_ && !refused_) {
         // A flush needs little stack; a small reservation spares the 32-bit address space.
@@ -192,13 +192,13 @@ void EarlyFlushes::Begin(HANDLE file) {
     if (!thread_) return;
     waiting_.push_back(file);
     lock.unlock();
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void EarlyFlushes::End(HANDLE file) noexcept {
-    std::unique_lock<std::mutex> lock(lock_);
+    const std::lock_guard<SrwLock> lock(lock_);
     waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), file), waiting_.end());
-    changed_.wait(lock, [&] { return flushing_ != file; });
+    changed_.Wait(lock_, [&] { return flushing_ != file; });
 }
 
 DWORD WINAPI EarlyFlushes::Work(void* self) {
@@ -206,19 +206,19 @@ DWORD WINAPI EarlyFlushes::Work(void* self) {
     return 0;
 }
 
-void EarlyFlushes::Flush() {
-    std::unique_lock<std::mutex> lock(lock_);
+void EarlyFlushes::Flush() noexcept {
+    const std::lock_guard<SrwLock> lock(lock_);
     for (;;) {
-        changed_.wait(lock, [&] { return quit_ || !waiting_.empty(); });
+        changed_.Wait(lock_, [&] { return quit_ || !waiting_.empty(); });
         if (quit_) return;
         flushing_ = waiting_.front();
         waiting_.erase(waiting_.begin());
-        lock.unlock();
+        lock_.unlock();
         // Its error comes again from the copy's own flush at its end.
         FlushFileBuffersCall(flushing_);
-        lock.lock();
+        lock_.lock();
         flushing_ = nullptr;
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
 }
 

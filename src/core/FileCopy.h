@@ -5,16 +5,17 @@
 
 #include "core/Destination.h"
 #include "core/FileSystem.h"
+#include "core/Handles.h"
 #include "core/Retry.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,7 @@ struct FileDone {
     FileJob job;
     Kind kind = Kind::Stopped;
     std::string failure;
+    DWORD error = ERROR_SUCCESS;  // Failed without a line yet: the reason for the line
 };
 
 // What the copies of one run share, whichever thread makes them: the
@@ -133,7 +135,7 @@ public:
 private:
     SRWLOCK gate_;
     bool closed_ = false;  // under the gate
-    std::mutex openLock_;
+    SrwLock openLock_;
     std::vector<FileStream*> open_;
     std::atomic<int> placed_{0};
     std::atomic<std::uint64_t> placedBytes_{0};
@@ -164,10 +166,10 @@ public:
 private:
     static constexpr SIZE_T kStack = 64 * 1024;
     static DWORD WINAPI Work(void* self);
-    void Flush();
+    void Flush() noexcept;
 
-    std::mutex lock_;
-    std::condition_variable changed_;
+    SrwLock lock_;
+    SrwCondition changed_;
     std::vector<HANDLE> waiting_;
     HANDLE flushing_ = nullptr;
     bool quit_ = false;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -391,28 +392,35 @@ TEST(CopyRunFailures, MissingDestinationThatCannotBeCreatedIsOneFailure) {
     EXPECT_FALSE(DirectoryExists(box.Root() + "\\missing"));
 }
 
+// How a copy fails part-way: its read or its write fails, or the memory for
+// the write runs out (what the copy's worker throws).
+enum class PartWay { Read, Write, OutOfMemory };
+
 // Fails the chosen transfer of the chosen file; counts the buffers seen.
 class FailAt : public WithoutFlushes {
 public:
-    FailAt(bool read, std::string file, std::uint64_t offset) : read_(read), file_(std::move(file)), offset_(offset) {}
+    FailAt(PartWay how, std::string file, std::uint64_t offset)
+        : how_(how), file_(std::move(file)), offset_(offset) {}
     std::uint32_t FailRead(const std::string& file, std::uint64_t offset) override {
         WithoutFlushes::FailRead(file, offset);
-        return read_ && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
+        return how_ == PartWay::Read && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
     }
     std::uint32_t FailWrite(const std::string& file, std::uint64_t offset) override {
-        return !read_ && file == file_ && offset == offset_ ? ERROR_WRITE_FAULT : 0;
+        if (how_ == PartWay::Read || file != file_ || offset != offset_) return 0;
+        if (how_ == PartWay::OutOfMemory) throw std::bad_alloc();
+        return ERROR_WRITE_FAULT;
     }
 
 private:
-    bool read_;
+    PartWay how_;
     std::string file_;
     std::uint64_t offset_;
 };
 
-class FailurePartWay : public ::testing::TestWithParam<bool> {};
+class FailurePartWay : public ::testing::TestWithParam<PartWay> {};
 
 TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
-    const bool read = GetParam();
+    const bool read = GetParam() == PartWay::Read;
     Sandbox box;
     const std::string big = Pattern(5 * kCopyBufferSize + 123, 1);
     const std::string old = Pattern(3 * kCopyBufferSize, 2);
@@ -420,13 +428,15 @@ TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
     ASSERT_TRUE(WriteFileBytes(box.Src("small.bin"), "small"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("big.bin"), old));
     const std::string failing = read ? box.Src("big.bin") : box.Dst("big.bin");
-    FailAt faults(read, failing, 3 * kCopyBufferSize);
+    FailAt faults(GetParam(), failing, 3 * kCopyBufferSize);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress, &faults);
 
-    EXPECT_THAT(result.failures, ElementsAre(read ? Line("Stream read error", failing, ERROR_READ_FAULT)
-                                                  : Line("Stream write error", failing, ERROR_WRITE_FAULT)));
+    const std::string line[] = {Line("Stream read error", failing, ERROR_READ_FAULT),
+                                Line("Stream write error", failing, ERROR_WRITE_FAULT),
+                                Line("Cannot create file", failing, ERROR_NOT_ENOUGH_MEMORY)};
+    EXPECT_THAT(result.failures, ElementsAre(line[static_cast<int>(GetParam())]));
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("big.bin")), old);
     EXPECT_EQ(ReadFileBytes(box.Dst("small.bin")), "small");
@@ -439,10 +449,10 @@ TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
 }
 
 TEST_P(FailurePartWay, WithoutAnOldCopyLeavesNoPartialFile) {
-    const bool read = GetParam();
+    const bool read = GetParam() == PartWay::Read;
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("big.bin"), Pattern(2 * kCopyBufferSize + 1, 3)));
-    FailAt faults(read, read ? box.Src("big.bin") : box.Dst("big.bin"), kCopyBufferSize);
+    FailAt faults(GetParam(), read ? box.Src("big.bin") : box.Dst("big.bin"), kCopyBufferSize);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults);
@@ -511,9 +521,12 @@ TEST(CopyRunFailures, ACopyThatFoundNoRoomBesideAnotherIsTriedAgainAlone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "Read" : "Write");
+INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay,
+                         ::testing::Values(PartWay::Read, PartWay::Write, PartWay::OutOfMemory),
+                         [](const ::testing::TestParamInfo<PartWay>& info) {
+                             return std::string(info.param == PartWay::Read    ? "Read"
+                                                : info.param == PartWay::Write ? "Write"
+                                                                               : "OutOfMemory");
                          });
 
 // Changes the source from outside the platform's sharing rules, which keep
@@ -669,7 +682,7 @@ TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
     Sandbox box;
     const std::string content = Pattern(2 * kCopyBufferSize + 5, 4);
     ASSERT_TRUE(WriteFileBytes(box.Src("f"), content));
-    FailAt never(true, std::string(), 1);
+    FailAt never(PartWay::Read, std::string(), 1);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &never);
