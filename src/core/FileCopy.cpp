@@ -328,17 +328,26 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     // By its open handle, which shares nothing: no other program can open the
     // finished copy before it has its name, and a share takes the rename
     // without a further open and close. Where the file system takes no
-    // rename by handle, the copy is closed and renamed by its path.
+    // rename by handle, the copy is closed and renamed by its path. Some
+    // redirectors and file system drivers refuse it otherwise, with access
+    // denied or a sharing violation: for a name that is free nothing else
+    // can refuse it so, and one rename by path tells.
     const auto renameOnce = [&](bool replace) {
-        if (copy.IsOpen()) {
+        if (copy.IsOpen() && !renameByPath_.load()) {
             if (copy.RenameTo(target, replace)) return true;
             const DWORD error = ::GetLastError();
-            if (!TakesNoRenameByHandle(error)) {
+            const bool byPathMayDo = !replace && IsMomentaryRefusal(error);
+            if (!TakesNoRenameByHandle(error) && !byPathMayDo) {
                 ::SetLastError(error);
                 return false;
             }
             copy.Close();
+            if (!byPathMayDo) return MoveIntoPlace(temporary, target, replace);
+            if (!MoveIntoPlace(temporary, target, replace)) return false;
+            renameByPath_ = true;
+            return true;
         }
+        if (copy.IsOpen()) copy.Close();
         return MoveIntoPlace(temporary, target, replace);
     };
     const auto rename = [&](bool replace) {

@@ -204,6 +204,8 @@ private:
     Retries& retries_;
     CopyLedger& ledger_;
     EarlyFlushes& early_;
+    // A rename by path put a copy in place whose rename by handle was refused.
+    mutable std::atomic<bool> renameByPath_{false};
 };
 
 }  // namespace zelvo
