@@ -51,10 +51,7 @@ public:
         if (stream->IsOpen() && !file.path.empty()) stream->DeleteOnClose();
     }
 
-    void Open(FileStream created) {
-        stream.emplace(std::move(created));
-        ledger_.Opened(*stream);
-    }
+    void Create(const std::function<FileStream()>& create) { ledger_.Create(stream, create); }
 
     TemporaryFile file;  // before the stream: the stream closes first
     std::optional<FileStream> stream;
@@ -129,11 +126,26 @@ bool IsSourceFailure(const Failure& failure) {
     return dynamic_cast<const FileOpenError*>(&failure) || dynamic_cast<const StreamReadError*>(&failure);
 }
 
+// Shared: creations and renames go on side by side; Close waits for them all.
+class SharedGate {
+public:
+    explicit SharedGate(SRWLOCK& gate) : gate_(gate) { ::AcquireSRWLockShared(&gate_); }
+    ~SharedGate() { ::ReleaseSRWLockShared(&gate_); }
+    SharedGate(const SharedGate&) = delete;
+    SharedGate& operator=(const SharedGate&) = delete;
+
+private:
+    SRWLOCK& gate_;
+};
+
 }  // namespace
 
-void CopyLedger::Opened(FileStream& file) {
+void CopyLedger::Create(std::optional<FileStream>& file, const std::function<FileStream()>& create) {
+    const SharedGate gate(gate_);
+    if (closed_) throw CopyStopped();
+    file.emplace(create());
     const std::lock_guard<SrwLock> lock(openLock_);
-    open_.push_back(&file);
+    open_.push_back(&*file);
 }
 
 void CopyLedger::Closed(FileStream& file) noexcept {
@@ -142,12 +154,7 @@ void CopyLedger::Closed(FileStream& file) noexcept {
 }
 
 DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes, FileStream* open) {
-    // Shared: renames go on side by side; Close waits for them all.
-    struct SharedGate {
-        explicit SharedGate(SRWLOCK& gate) : gate_(gate) { ::AcquireSRWLockShared(&gate_); }
-        ~SharedGate() { ::ReleaseSRWLockShared(&gate_); }
-        SRWLOCK& gate_;
-    } gate(gate_);
+    const SharedGate gate(gate_);
     if (closed_) throw CopyStopped();
     const bool renamed = rename();
     const DWORD error = renamed ? ERROR_SUCCESS : ::GetLastError();
@@ -273,12 +280,13 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             }
         }
         std::string failure;
-        std::optional<FileStream> created;
+        const DirPath& folder = destination_.TemporaryDir(pace.Lane());
         const DWORD error = retries_.Run(RetryStep::Create, pause, [&] {
             try {
-                created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
-                                                            destination_.SourceNames(), destFile,
-                                                            temporary.file.path));
+                temporary.Create([&] {
+                    return FileStream::CreateTemporary(folder, destination_.SourceNames(), destFile,
+                                                       temporary.file.path);
+                });
                 return static_cast<DWORD>(ERROR_SUCCESS);
             } catch (const FileCreateError& refused) {
                 failure = refused.what();
@@ -286,7 +294,6 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             }
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
-        temporary.Open(std::move(*created));
         // Whatever ends the copy, the flusher is done with the file before it is closed.
         struct EarlyFlushEnd {
             EarlyFlushes* early;

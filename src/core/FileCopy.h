@@ -113,7 +113,11 @@ public:
     CopyLedger(const CopyLedger&) = delete;
     CopyLedger& operator=(const CopyLedger&) = delete;
 
-    void Opened(FileStream& file);
+    // Calls `create`, which makes a temporary copy or throws, and has the
+    // copy in `file` among the open copies that Close would mark from the
+    // moment it exists: Close waits for a creation under way. Throws
+    // CopyStopped, without the call, once the run is closed.
+    void Create(std::optional<FileStream>& file, const std::function<FileStream()>& create);
     void Closed(FileStream& file) noexcept;
 
     // Calls `rename` (true when it put the copy in place) and counts the copy
