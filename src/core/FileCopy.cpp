@@ -280,6 +280,7 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             }
         }
         std::string failure;
+        // The lane's folder is made here, at its first copy.
         const DirPath& folder = destination_.TemporaryDir(pace.Lane());
         const DWORD error = retries_.Run(RetryStep::Create, pause, [&] {
             try {
