@@ -1,6 +1,7 @@
 #include "core/Destination.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace zelvo {

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
