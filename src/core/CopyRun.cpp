@@ -121,8 +121,11 @@ public:
           retries_(tuning.retries),
           pace_(progress),
           copier_(source, destination, faults, retries_, ledger, early_),
-          inFlight_(Workers(tuning, entries),
-                    [this](const FileJob& job, CopyPace& pace) { return copier_.Copy(job, pace); }) {
+          inFlight_(
+              Workers(tuning, entries), [this](const FileJob& job, CopyPace& pace) { return copier_.Copy(job, pace); },
+              [this](const FileJob& job, DWORD error) {
+                  return FailureLine(kCannotCreateFileText, destination_.Dir().ShownPathOf(job.name), error);
+              }) {
         state_.Watch(&inFlight_);
     }
     CopyPass(const CopyPass&) = delete;

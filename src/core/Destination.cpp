@@ -1,6 +1,7 @@
 #include "core/Destination.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace zelvo {
@@ -81,10 +82,11 @@ Destination::Destination(const std::string& path, ListingFault fault, const std:
 }
 
 Destination::~Destination() {
-    for (Folder& folder : folders_) {
+    for (const std::unique_ptr<Folder>& folder : folders_) {
+        if (!folder) continue;
         // Our own hold would make the removal fail just as another's does.
-        folder.hold.Reset();
-        RemoveEmptyDirectory(folder.dir.Path());
+        folder->hold.Reset();
+        RemoveEmptyDirectory(folder->dir.Path());
     }
 }
 
@@ -100,34 +102,51 @@ int Destination::RemoveLeftovers(const std::function<void()>& look) {
     return removed;
 }
 
-void Destination::Prepare(int lanes) {
-    while (static_cast<int>(folders_.size()) < lanes && MakeFolder()) {
+void Destination::Prepare(int lanes) { folders_.resize(static_cast<std::size_t>(std::max(lanes, 1))); }
+
+const DirPath& Destination::TemporaryDir(int lane) const {
+    const std::lock_guard<SrwLock> lock(foldersLock_);
+    if (folders_.empty()) return dir_;
+    std::unique_ptr<Folder>& own = folders_[static_cast<std::size_t>(lane) % folders_.size()];
+    if (!own && !noFolder_) {
+        own = MakeFolder();
+        noFolder_ = !own;
     }
+    if (own) return own->dir;
+    for (const std::unique_ptr<Folder>& other : folders_) {
+        if (other) return other->dir;
+    }
+    return dir_;
 }
 
-bool Destination::MakeFolder() {
+std::unique_ptr<Destination::Folder> Destination::MakeFolder() const {
     // Held for the whole run, so that the leftover sweep of another copy of
-    // the program leaves it and everything in it alone. Such a sweep may take
-    // the folder in the moment before the hold; then another is made.
+    // the program leaves it and everything in it alone. Such a sweep may
+    // claim the folder in the moment before the hold, and removes it then:
+    // the hold is refused as a sharing violation, and another is made.
     for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
         const std::wstring name = CreateTemporaryDirectory(dir_, sourceNames_);
-        if (name.empty()) return false;
-        Folder folder{dir_.Inside(name), FileHandle()};
-        folder.hold = HoldDirectory(folder.dir.Path());
-        // A file system that will not hold a folder still has it.
-        if (folder.hold || ::GetFileAttributesW(folder.dir.Path().c_str()) != INVALID_FILE_ATTRIBUTES) {
-            folders_.push_back(std::move(folder));
-            return true;
+        if (name.empty()) return nullptr;
+        auto folder = std::make_unique<Folder>(Folder{dir_.Inside(name), FileHandle()});
+        const std::wstring path = folder->dir.Path();
+        folder->hold = HoldDirectory(path);
+        if (folder->hold) return folder;
+        // A file system that will not hold a folder at all still has it.
+        if (::GetLastError() != ERROR_SHARING_VIOLATION &&
+            ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return folder;
         }
     }
-    return false;
+    return nullptr;
 }
 
 void Destination::Finish(Retries& retries, const Pause& pause) {
-    for (Folder& folder : folders_) {
-        folder.hold.Reset();
-        const std::wstring path = folder.dir.Path();
-        retries.Run(pause, [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
+    for (const std::unique_ptr<Folder>& folder : folders_) {
+        if (!folder) continue;
+        folder->hold.Reset();
+        const std::wstring path = folder->dir.Path();
+        retries.Run(RetryStep::Remove, pause,
+                    [&path] { return RemoveEmptyDirectory(path) ? ERROR_SUCCESS : ::GetLastError(); });
     }
     folders_.clear();
 }

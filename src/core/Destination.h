@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,13 @@ public:
     // it is touched.
     int RemoveLeftovers(const std::function<void()>& look);
 
-    // Makes the private folders for the temporary files, one for each of
-    // `lanes` copies made at once, before any copy. Creating a name in a
-    // folder waits for every look-up in it, so copies in flight that share
-    // one folder wait for each other (on a share, each for a round trip).
+    // Readies a private folder for the temporary files of each of `lanes`
+    // copies made at once. Creating a name in a folder waits for every
+    // look-up in it, so copies in flight that share one folder wait for each
+    // other (on a share, each for a round trip). A lane's folder is made when
+    // it first copies: a run that copies nothing makes none, as each folder
+    // costs two round trips on a share and two events for a sync client
+    // that watches the destination.
     void Prepare(int lanes);
     // Removes the private folders at the end of the run, waiting for an
     // indexer or a scanner that has one open; the destructor tries once.
@@ -77,11 +81,10 @@ public:
 
     const DirPath& Dir() const { return dir_; }
     const std::vector<std::wstring>& SourceNames() const { return sourceNames_; }
-    // Where the temporary files of a lane go: its private folder, or the
-    // destination itself when no folder could be made there.
-    const DirPath& TemporaryDir(int lane) const {
-        return folders_.empty() ? dir_ : folders_[static_cast<std::size_t>(lane) % folders_.size()].dir;
-    }
+    // Where the temporary files of a lane go: its private folder, made at
+    // the lane's first call; another lane's, or the destination itself, when
+    // none could be made for it. Safe to call from several threads at once.
+    const DirPath& TemporaryDir(int lane) const;
 
     // The skip test: a file (not a directory) that the name reaches, also
     // through its 8.3 alias.
@@ -105,14 +108,18 @@ private:
         DirPath dir;
         FileHandle hold;
     };
-    bool MakeFolder();
+    std::unique_ptr<Folder> MakeFolder() const;
 
     DirPath dir_;
     std::vector<std::uint32_t> names_;
     std::vector<DirEntry> leftovers_;
     std::vector<std::wstring> sourceNames_;
     DWORD listingError_ = ERROR_SUCCESS;
-    std::vector<Folder> folders_;
+    // Made by the copies as they need them; the table itself is sized before
+    // the first copy and never moves.
+    mutable SrwLock foldersLock_;
+    mutable std::vector<std::unique_ptr<Folder>> folders_;  // one a lane, empty until made
+    mutable bool noFolder_ = false;                          // no folder could be made
 };
 
 // The error for which a folder of the run cannot be reached; ERROR_SUCCESS

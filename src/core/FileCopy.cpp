@@ -29,7 +29,8 @@ public:
     // wait for it like any other step.
     void Remove(Retries& retries, const Pause& pause) {
         if (path.empty()) return;
-        const DWORD error = retries.Run(pause, [this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
+        const DWORD error = retries.Run(RetryStep::Remove, pause,
+                                        [this] { return RemoveFile(path) ? ERROR_SUCCESS : ::GetLastError(); });
         if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) path.clear();
     }
 
@@ -50,10 +51,7 @@ public:
         if (stream->IsOpen() && !file.path.empty()) stream->DeleteOnClose();
     }
 
-    void Open(FileStream created) {
-        stream.emplace(std::move(created));
-        ledger_.Opened(*stream);
-    }
+    void Create(const std::function<FileStream()>& create) { ledger_.Create(stream, create); }
 
     TemporaryFile file;  // before the stream: the stream closes first
     std::optional<FileStream> stream;
@@ -157,13 +155,48 @@ DWORD FolderOutOfReach(const DirPath& folder, CopyFaults* faults, const Pause& p
     }
 }
 
-void CopyLedger::Opened(FileStream& file) {
-    const std::lock_guard<std::mutex> lock(openLock_);
-    open_.push_back(&file);
+void CopyLedger::Create(std::optional<FileStream>& file, const std::function<FileStream()>& create) {
+    // Creations go on side by side, and beside renames; Close waits for them
+    // as for a rename under way, for a while.
+    struct Creating {
+        explicit Creating(CopyLedger& ledger) : ledger_(ledger) {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            const bool closed = ledger_.closed_;
+            if (!closed) ++ledger_.creating_;
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+            if (closed) throw CopyStopped();
+        }
+        Creating(const Creating&) = delete;
+        Creating& operator=(const Creating&) = delete;
+        ~Creating() {
+            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            --ledger_.creating_;
+            ::WakeAllConditionVariable(&ledger_.renamed_);
+            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+        }
+        CopyLedger& ledger_;
+    } creating(*this);
+    {
+        // Room first: once the copy exists, nothing may keep it off the list.
+        const std::lock_guard<SrwLock> lock(openLock_);
+        open_.reserve(open_.size() + 1);
+    }
+    file.emplace(create());
+    ::AcquireSRWLockExclusive(&gate_);
+    // Too late for a Close that has marked the open copies: this one goes too.
+    const bool late = counted_;
+    if (late) {
+        file->DeleteOnClose();
+    } else {
+        const std::lock_guard<SrwLock> lock(openLock_);
+        open_.push_back(&*file);
+    }
+    ::ReleaseSRWLockExclusive(&gate_);
+    if (late) throw CopyStopped();
 }
 
 void CopyLedger::Closed(FileStream& file) noexcept {
-    const std::lock_guard<std::mutex> lock(openLock_);
+    const std::lock_guard<SrwLock> lock(openLock_);
     open_.erase(std::remove(open_.begin(), open_.end(), &file), open_.end());
 }
 
@@ -224,7 +257,8 @@ int CopyLedger::Close() noexcept {
     ::AcquireSRWLockExclusive(&gate_);
     closed_ = true;
     const ULONGLONG deadline = ::GetTickCount64() + kPlacingWaitMs;
-    for (ULONGLONG now = ::GetTickCount64(); !renaming_.empty() && now < deadline; now = ::GetTickCount64()) {
+    for (ULONGLONG now = ::GetTickCount64(); (!renaming_.empty() || creating_ > 0) && now < deadline;
+         now = ::GetTickCount64()) {
         ::SleepConditionVariableSRW(&renamed_, &gate_, static_cast<DWORD>(deadline - now), 0);
     }
     counted_ = true;
@@ -233,7 +267,7 @@ int CopyLedger::Close() noexcept {
     {
         // A copy still under its rename may be in place by now: marking it
         // would delete it there.
-        const std::lock_guard<std::mutex> lock(openLock_);
+        const std::lock_guard<SrwLock> lock(openLock_);
         for (FileStream* file : open_) {
             if (std::find(renaming_.begin(), renaming_.end(), file) == renaming_.end()) {
                 marked += file->DeleteOnClose() ? 1 : 0;
@@ -247,15 +281,15 @@ int CopyLedger::Close() noexcept {
 EarlyFlushes::~EarlyFlushes() {
     if (!thread_) return;
     {
-        const std::lock_guard<std::mutex> lock(lock_);
+        const std::lock_guard<SrwLock> lock(lock_);
         quit_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
     ::WaitForSingleObject(thread_.Get(), INFINITE);
 }
 
 void EarlyFlushes::Begin(HANDLE file) {
-    std::unique_lock<std::mutex> lock(lock_);
+    std::unique_lock<SrwLock> lock(lock_);
     if (file == flushing_ || std::find(waiting_.begin(), waiting_.end(), file) != waiting_.end()) return;
     if (!thread_ && !refused_) {
         // A flush needs little stack; a small reservation spares the 32-bit address space.
@@ -267,13 +301,13 @@ void EarlyFlushes::Begin(HANDLE file) {
     if (!thread_) return;
     waiting_.push_back(file);
     lock.unlock();
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void EarlyFlushes::End(HANDLE file) noexcept {
-    std::unique_lock<std::mutex> lock(lock_);
+    const std::lock_guard<SrwLock> lock(lock_);
     waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), file), waiting_.end());
-    changed_.wait(lock, [&] { return flushing_ != file; });
+    changed_.Wait(lock_, [&] { return flushing_ != file; });
 }
 
 DWORD WINAPI EarlyFlushes::Work(void* self) {
@@ -281,19 +315,19 @@ DWORD WINAPI EarlyFlushes::Work(void* self) {
     return 0;
 }
 
-void EarlyFlushes::Flush() {
-    std::unique_lock<std::mutex> lock(lock_);
+void EarlyFlushes::Flush() noexcept {
+    const std::lock_guard<SrwLock> lock(lock_);
     for (;;) {
-        changed_.wait(lock, [&] { return quit_ || !waiting_.empty(); });
+        changed_.Wait(lock_, [&] { return quit_ || !waiting_.empty(); });
         if (quit_) return;
         flushing_ = waiting_.front();
         waiting_.erase(waiting_.begin());
-        lock.unlock();
+        lock_.unlock();
         // Its error comes again from the copy's own flush at its end.
         FlushFileBuffersCall(flushing_);
-        lock.lock();
+        lock_.lock();
         flushing_ = nullptr;
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
 }
 
@@ -352,12 +386,14 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             }
         }
         std::string failure;
-        std::optional<FileStream> created;
-        const DWORD error = retries_.Run(pause, [&] {
+        // The lane's folder is made here, at its first copy.
+        const DirPath& folder = destination_.TemporaryDir(pace.Lane());
+        const DWORD error = retries_.Run(RetryStep::Create, pause, [&] {
             try {
-                created.emplace(FileStream::CreateTemporary(destination_.TemporaryDir(pace.Lane()),
-                                                            destination_.SourceNames(), destFile,
-                                                            temporary.file.path, flushedEarly));
+                temporary.Create([&] {
+                    return FileStream::CreateTemporary(folder, destination_.SourceNames(), destFile,
+                                                       temporary.file.path, flushedEarly);
+                });
                 return static_cast<DWORD>(ERROR_SUCCESS);
             } catch (const FileCreateError& refused) {
                 failure = refused.what();
@@ -365,7 +401,6 @@ bool FileCopier::CopyAndPlace(const FileJob& job, const std::string& destFile, C
             }
         });
         if (error != ERROR_SUCCESS) throw FileCreateError(failure, error);
-        temporary.Open(std::move(*created));
         // Flushed early through a handle of its own: a flush through the
         // copy's handle would hold up its writing on Windows (and a stop
         // with it), however the flush is called. Without one the copy's own
@@ -412,17 +447,26 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     // By its open handle, which shares nothing: no other program can open the
     // finished copy before it has its name, and a share takes the rename
     // without a further open and close. Where the file system takes no
-    // rename by handle, the copy is closed and renamed by its path.
+    // rename by handle, the copy is closed and renamed by its path. Some
+    // redirectors and file system drivers refuse it otherwise, with access
+    // denied or a sharing violation: for a name that is free nothing else
+    // can refuse it so, and one rename by path tells.
     const auto renameOnce = [&](bool replace) {
-        if (copy.IsOpen()) {
+        if (copy.IsOpen() && !renameByPath_.load()) {
             if (copy.RenameTo(target, replace)) return true;
             const DWORD error = ::GetLastError();
-            if (!TakesNoRenameByHandle(error)) {
+            const bool byPathMayDo = !replace && IsMomentaryRefusal(error);
+            if (!TakesNoRenameByHandle(error) && !byPathMayDo) {
                 ::SetLastError(error);
                 return false;
             }
             copy.Close();
+            if (!byPathMayDo) return MoveIntoPlace(temporary, target, replace);
+            if (!MoveIntoPlace(temporary, target, replace)) return false;
+            renameByPath_ = true;
+            return true;
         }
+        if (copy.IsOpen()) copy.Close();
         return MoveIntoPlace(temporary, target, replace);
     };
     const auto rename = [&](bool replace) {
@@ -430,7 +474,7 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     };
     if (!existed) {
         // Refused for a moment when a scanner has opened the closed copy.
-        const DWORD error = retries_.Run(pause, rename(false));
+        const DWORD error = retries_.Run(RetryStep::Rename, pause, rename(false));
         if (error == ERROR_SUCCESS) return true;
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) throw CreateFailure(destFile, error);
     }
@@ -449,7 +493,7 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     // A reader that has the old copy open without sharing its deletion
     // refuses the replacement while it holds it; a file that has become
     // protected meanwhile refuses it for good.
-    const DWORD error = retries_.Run(pause, rename(existing.found), [&](DWORD refused) {
+    const DWORD error = retries_.Run(RetryStep::Rename, pause, rename(existing.found), [&](DWORD refused) {
         if (!IsMomentaryRefusal(refused)) return false;
         const FoundEntry now = destination_.Find(name);
         return !now.found || ReplaceRefusal(now, name) == ERROR_SUCCESS;

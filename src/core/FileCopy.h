@@ -5,16 +5,16 @@
 
 #include "core/Destination.h"
 #include "core/FileSystem.h"
+#include "core/Handles.h"
 #include "core/Retry.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +128,7 @@ struct FileDone {
     FileJob job;
     Kind kind = Kind::Stopped;
     std::string failure;
+    DWORD error = ERROR_SUCCESS;  // Failed without a line yet: the reason for the line
 };
 
 // How long the end of a session waits for a rename under way: on a share
@@ -147,7 +148,12 @@ public:
     CopyLedger(const CopyLedger&) = delete;
     CopyLedger& operator=(const CopyLedger&) = delete;
 
-    void Opened(FileStream& file);
+    // Calls `create`, which makes a temporary copy or throws, and has the
+    // copy in `file` among the open copies that Close would mark from the
+    // moment it exists: Close waits for a creation under way as for a
+    // rename. Throws CopyStopped, without the call, once the run is closed,
+    // and after it, its copy marked, once Close has marked the others.
+    void Create(std::optional<FileStream>& file, const std::function<FileStream()>& create);
     void Closed(FileStream& file) noexcept;
 
     // Calls `rename` (true when it put the copy in place) and counts the copy
@@ -173,10 +179,11 @@ public:
 private:
     SRWLOCK gate_;
     CONDITION_VARIABLE renamed_;
-    bool closed_ = false;                // under the gate: no rename begins
+    bool closed_ = false;                // under the gate: no creation or rename begins
     bool counted_ = false;               // under the gate: the tally is final
     std::vector<FileStream*> renaming_;  // under the gate
-    std::mutex openLock_;                // taken after the gate
+    int creating_ = 0;                   // under the gate: temporary copies being made
+    SrwLock openLock_;                   // taken after the gate
     std::vector<FileStream*> open_;
     std::atomic<int> placed_{0};
     std::atomic<std::uint64_t> placedBytes_{0};
@@ -211,10 +218,10 @@ public:
 private:
     static constexpr SIZE_T kStack = 64 * 1024;
     static DWORD WINAPI Work(void* self);
-    void Flush();
+    void Flush() noexcept;
 
-    std::mutex lock_;
-    std::condition_variable changed_;
+    SrwLock lock_;
+    SrwCondition changed_;
     std::vector<HANDLE> waiting_;
     HANDLE flushing_ = nullptr;
     bool quit_ = false;
@@ -249,6 +256,8 @@ private:
     Retries& retries_;
     CopyLedger& ledger_;
     EarlyFlushes& early_;
+    // A rename by path put a copy in place whose rename by handle was refused.
+    mutable std::atomic<bool> renameByPath_{false};
 };
 
 }  // namespace zelvo

@@ -3,6 +3,7 @@
 #include "core/Failure.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -79,14 +80,15 @@ bool IsAvoided(const std::wstring& name, const std::vector<std::wstring>& avoid)
 // The platform's last error is the reason when no name could be made.
 template <typename Create>
 std::wstring MakeUniquelyNamed(const std::vector<std::wstring>& avoid, Create create) {
-    static DWORD counter = 0;
+    // The copies in flight make names on several threads at once.
+    static std::atomic<DWORD> counter{0};
     constexpr int kAttempts = 64;
     // Process id and tick count keep two running copies of the program (or a
     // leftover of a crashed run) from walking the same sequence of names.
     DWORD seed = (::GetCurrentProcessId() << 16) ^ ::GetTickCount();
     DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        DWORD value = seed + (++counter) * 2654435761u;
+        DWORD value = seed + (counter.fetch_add(1) + 1) * 2654435761u;
         std::wstring name = kTemporaryPrefix;
         name.append(kTemporaryDigits, L'0');
         name += kTemporarySuffix;
@@ -314,13 +316,18 @@ FileStream FileStream::Create(const std::wstring& path, const std::string& shown
 
 FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std::wstring>& avoid,
                                        const std::string& reportAs, std::wstring& path, bool flushedBeside) {
+    // Everything that may fail for want of memory comes before the file
+    // exists: nothing between its creation and its return may leave it there.
+    std::string shown = reportAs;
+    std::wstring created;
     FileHandle handle;
     // Another writer could open it too while it is written, but no reader,
     // no deleter and no renamer: it still reaches its name unseen.
     const DWORD sharing = flushedBeside ? FILE_SHARE_WRITE : 0;
     const std::wstring name = MakeUniquelyNamed(avoid, [&](const std::wstring& candidate) {
+        created = dir.PathOf(candidate);
         // DELETE, so that DeleteOnClose can mark it when the run must end at once.
-        handle.Reset(OpenFile(dir.PathOf(candidate), GENERIC_READ | GENERIC_WRITE | DELETE, sharing, CREATE_NEW,
+        handle.Reset(OpenFile(created, GENERIC_READ | GENERIC_WRITE | DELETE, sharing, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL));
         return handle.Valid();
     });
@@ -329,8 +336,8 @@ FileStream FileStream::CreateTemporary(const DirPath& dir, const std::vector<std
         path.clear();
         throw FailureOf<FileCreateError>(kCannotCreateFileText, reportAs, error);
     }
-    path = dir.PathOf(name);
-    return FileStream(std::move(handle), reportAs);
+    path = std::move(created);
+    return FileStream(std::move(handle), std::move(shown));
 }
 
 std::uint64_t FileStream::Size() const {

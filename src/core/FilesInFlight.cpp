@@ -1,5 +1,8 @@
 #include "core/FilesInFlight.h"
 
+#include <iterator>
+#include <mutex>
+#include <new>
 #include <utility>
 
 namespace zelvo {
@@ -29,7 +32,8 @@ private:
     int lane_;
 };
 
-FilesInFlight::FilesInFlight(int workers, Copy copy) : copy_(std::move(copy)) {
+FilesInFlight::FilesInFlight(int workers, Copy copy, Unfinished unfinished)
+    : copy_(std::move(copy)), unfinished_(std::move(unfinished)) {
     if (!stop_ || !jobsWaiting_ || !doneWaiting_) return;
     // Reserved, so that no worker's record moves.
     workers_.reserve(static_cast<std::size_t>(workers > 0 ? workers : 0));
@@ -48,34 +52,45 @@ FilesInFlight::~FilesInFlight() {
 }
 
 void FilesInFlight::Start(FileJob job) {
-    ++inFlight_;
-    const std::lock_guard<std::mutex> lock(lock_);
+    const std::size_t results = static_cast<std::size_t>(inFlight_) + 1;
+    const std::lock_guard<SrwLock> lock(lock_);
+    done_.reserve(results);
     if (stopped_) {
         done_.push_back(FileDone{std::move(job), FileDone::Kind::Stopped, std::string()});
-        return;
+    } else {
+        jobs_.push_back(std::move(job));
+        ::ReleaseSemaphore(jobsWaiting_.Get(), 1, nullptr);
     }
-    jobs_.push_back(std::move(job));
-    ::ReleaseSemaphore(jobsWaiting_.Get(), 1, nullptr);
+    ++inFlight_;
 }
 
 std::vector<FileDone> FilesInFlight::Finished(DWORD ms) {
     std::vector<FileDone> finished;
-    {
-        const std::lock_guard<std::mutex> lock(lock_);
-        finished.swap(done_);
-    }
+    finished.reserve(static_cast<std::size_t>(inFlight_));
+    TakeDone(finished);
     if (finished.empty() && inFlight_ > 0) {
         ::WaitForSingleObject(doneWaiting_.Get(), ms);
-        const std::lock_guard<std::mutex> lock(lock_);
-        finished.swap(done_);
+        TakeDone(finished);
     }
     inFlight_ -= static_cast<int>(finished.size());
+    for (FileDone& done : finished) {
+        if (done.kind == FileDone::Kind::Failed && done.failure.empty()) {
+            done.failure = unfinished_(done.job, done.error);
+        }
+    }
     return finished;
+}
+
+void FilesInFlight::TakeDone(std::vector<FileDone>& into) noexcept {
+    const std::lock_guard<SrwLock> lock(lock_);
+    // Within the room made for them; done_ keeps its own.
+    std::move(done_.begin(), done_.end(), std::back_inserter(into));
+    done_.clear();
 }
 
 void FilesInFlight::Stop() noexcept {
     {
-        const std::lock_guard<std::mutex> lock(lock_);
+        const std::lock_guard<SrwLock> lock(lock_);
         stopped_ = true;
         // What no worker has taken yet comes back at once, as stopped.
         for (FileJob& job : jobs_) done_.push_back(FileDone{std::move(job), FileDone::Kind::Stopped, std::string()});
@@ -105,33 +120,35 @@ DWORD WINAPI FilesInFlight::Work(void* worker) {
     return 0;
 }
 
-void FilesInFlight::WorkOn(int lane) {
+// Nothing here throws but the copy, which is caught: a throw past it would
+// end the process, and with it the temporary files of every copy in flight.
+void FilesInFlight::WorkOn(int lane) noexcept {
     WorkerPace pace(*this, lane);
     const HANDLE waits[] = {stop_.Get(), jobsWaiting_.Get()};
     while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        FileJob job;
+        FileDone done;
         {
-            const std::lock_guard<std::mutex> lock(lock_);
+            const std::lock_guard<SrwLock> lock(lock_);
             // Stop may have handed the job back meanwhile.
             if (jobs_.empty()) continue;
-            job = std::move(jobs_.front());
+            done.job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        FileDone done{job, FileDone::Kind::Stopped, std::string()};
         try {
-            done = copy_(job, pace);
+            done = copy_(done.job, pace);
         } catch (const CopyStopped&) {
             done.kind = FileDone::Kind::Stopped;
-        } catch (const std::exception& e) {
-            // Out of memory, say: that file fails, and the others go on.
+        } catch (const std::bad_alloc&) {
+            // That file fails, and the others go on.
             done.kind = FileDone::Kind::Failed;
-            done.failure = e.what();
+            done.error = ERROR_NOT_ENOUGH_MEMORY;
         } catch (...) {
+            // A lock or a thread of the runtime's refused (std::system_error).
             done.kind = FileDone::Kind::Failed;
-            done.failure = "Copy failed";
+            done.error = ERROR_NO_SYSTEM_RESOURCES;
         }
         {
-            const std::lock_guard<std::mutex> lock(lock_);
+            const std::lock_guard<SrwLock> lock(lock_);
             done_.push_back(std::move(done));
         }
         ::SetEvent(doneWaiting_.Get());

@@ -14,7 +14,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <mutex>
+#include <string>
 #include <vector>
 
 namespace zelvo {
@@ -25,10 +25,14 @@ inline constexpr DWORD kFlushWaitStepMs = 20;
 class FilesInFlight {
 public:
     using Copy = std::function<FileDone(const FileJob&, CopyPace&)>;
+    // The failure line of a file whose copy threw on its worker (out of
+    // memory, say), with the platform's nearest reason; made on the run's
+    // thread, as the worker may have no memory to make it.
+    using Unfinished = std::function<std::string(const FileJob&, DWORD error)>;
 
     // Starts up to `workers` threads (through CreateThreadCall); Workers()
     // tells how many it got, none when the platform gives no thread.
-    FilesInFlight(int workers, Copy copy);
+    FilesInFlight(int workers, Copy copy, Unfinished unfinished);
     FilesInFlight(const FilesInFlight&) = delete;
     FilesInFlight& operator=(const FilesInFlight&) = delete;
     // Stops and waits for the workers.
@@ -57,16 +61,18 @@ private:
         int lane;
     };
     static DWORD WINAPI Work(void* worker);
-    void WorkOn(int lane);
+    void WorkOn(int lane) noexcept;
+    void TakeDone(std::vector<FileDone>& into) noexcept;
 
     Copy copy_;
+    Unfinished unfinished_;
     KernelHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     KernelHandle jobsWaiting_{::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr)};
     KernelHandle doneWaiting_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    std::mutex lock_;
+    SrwLock lock_;
     std::deque<FileJob> jobs_;
-    std::vector<FileDone> done_;
-    int inFlight_ = 0;      // the run's own thread only
+    std::vector<FileDone> done_;  // has room for every file in flight: a worker never allocates
+    int inFlight_ = 0;            // the run's own thread only
     bool stopped_ = false;  // under lock_
     std::atomic<bool> stopping_{false};  // as stop_, for the workers' look between buffers
     std::vector<Worker> workers_;

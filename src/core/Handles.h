@@ -1,5 +1,6 @@
-// Owning wrappers for kernel handles. Copying is deleted; moving transfers
-// ownership. Only kernel32 is used here, so the core stays window-free.
+// Owning wrappers for kernel handles, and a lock of the kernel's. Copying is
+// deleted; moving transfers ownership. Only kernel32 is used here, so the
+// core stays window-free.
 #pragma once
 
 #include <windows.h>
@@ -71,5 +72,41 @@ struct FindHandleTraits {
 using FileHandle = ScopedHandle<FileHandleTraits>;      // CreateFile results
 using KernelHandle = ScopedHandle<KernelHandleTraits>;  // events, processes, threads
 using FindHandle = ScopedHandle<FindHandleTraits>;      // FindFirstFile results
+
+// A lock that never throws, for the threads of a run and the code that must
+// not throw (a noexcept function, a destructor): std::mutex may throw
+// std::system_error at lock (MinGW's winpthreads makes a lock's object at its
+// first use). Takes part in std::lock_guard and std::unique_lock.
+class SrwLock {
+public:
+    SrwLock() noexcept { ::InitializeSRWLock(&lock_); }
+    SrwLock(const SrwLock&) = delete;
+    SrwLock& operator=(const SrwLock&) = delete;
+
+    void lock() noexcept { ::AcquireSRWLockExclusive(&lock_); }
+    void unlock() noexcept { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    friend class SrwCondition;
+    SRWLOCK lock_;
+};
+
+// The condition of an SrwLock; never throws.
+class SrwCondition {
+public:
+    SrwCondition() noexcept { ::InitializeConditionVariable(&condition_); }
+    SrwCondition(const SrwCondition&) = delete;
+    SrwCondition& operator=(const SrwCondition&) = delete;
+
+    // Waits, with `lock` held, until `done` is true.
+    template <typename Done>
+    void Wait(SrwLock& lock, Done done) noexcept {
+        while (!done()) ::SleepConditionVariableSRW(&condition_, &lock.lock_, INFINITE, 0);
+    }
+    void NotifyAll() noexcept { ::WakeAllConditionVariable(&condition_); }
+
+private:
+    CONDITION_VARIABLE condition_;
+};
 
 }  // namespace zelvo

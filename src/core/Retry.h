@@ -18,11 +18,11 @@ struct RetryTiming {
     DWORD firstWaitMs = 20;
     DWORD longestWaitMs = 1000;
     DWORD stepLimitMs = 5000;
-    // After this many steps in a row have waited their whole time in vain,
-    // the refusal is taken for a lasting one (no right to delete on a share,
-    // say): the run's later steps get one short wait each, until one succeeds
-    // after it. Without that such a destination would cost every file the
-    // whole wait.
+    // After this many steps of one kind in a row have waited their whole time
+    // in vain, the refusal is taken for a lasting one (no right to delete on a
+    // share, say): the run's later steps of that kind get one short wait
+    // each, until one of them succeeds. Without that such a destination would
+    // cost every file the whole wait.
     int fruitlessStepsBeforeGivingUp = 3;
     // A source that another program has open: tried again about every
     // secondChanceEveryMs, until secondChanceMs after the run has been through
@@ -44,6 +44,11 @@ bool IsOutOfRoom(DWORD error);
 // (the run is ending), leaving the step as it is.
 using Pause = std::function<void(DWORD ms)>;
 
+// The kinds of step on the destination. A refusal that lasts for one kind
+// (old copies that a program holds open refuse their replacement) says
+// nothing of another (the creation of a temporary copy).
+enum class RetryStep { Create, Rename, Remove };
+
 // Runs the steps of one run again while they are refused for a moment. Safe
 // to share between threads.
 class Retries {
@@ -57,12 +62,15 @@ public:
     // Calls `attempt` (it returns ERROR_SUCCESS or the platform's error) until
     // it succeeds, fails with an error for which `momentary` is false, or the
     // step's time is up, pausing between the tries; returns its last result.
-    DWORD Run(const Pause& pause, const std::function<DWORD()>& attempt,
+    DWORD Run(RetryStep step, const Pause& pause, const std::function<DWORD()>& attempt,
               const std::function<bool(DWORD)>& momentary = IsMomentaryRefusal);
 
 private:
+    static constexpr int kStepKinds = 3;
+
     RetryTiming timing_;
-    std::atomic<int> fruitlessInARow_{0};
+    // Steps of each kind that waited in vain since the last success of that kind.
+    std::atomic<int> fruitlessInARow_[kStepKinds] = {};
 };
 
 }  // namespace zelvo

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <new>
+#include <utility>
 
 namespace zelvo::ui {
 
@@ -15,9 +17,21 @@ constexpr char kApplicationClass[] = "TApplication";
 // Posted to the application window to pass activation on to the form the user last worked in.
 constexpr UINT kActivateLastPopupMessage = WM_APP + 1;
 
+struct Collected {
+    std::vector<HWND> windows;
+    bool outOfMemory = false;
+};
+
+// No exception may cross user32's frames: the enumeration stops instead.
 BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM list) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-    return TRUE;
+    auto& collected = *reinterpret_cast<Collected*>(list);
+    try {
+        collected.windows.push_back(hwnd);
+        return TRUE;
+    } catch (const std::bad_alloc&) {
+        collected.outOfMemory = true;
+        return FALSE;
+    }
 }
 
 bool OwnedBy(HWND hwnd, HWND owner) {
@@ -43,9 +57,10 @@ bool CanActivate(HWND hwnd) {
 }  // namespace
 
 std::vector<HWND> ThreadWindows() {
-    std::vector<HWND> windows;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &CollectWindow, reinterpret_cast<LPARAM>(&windows));
-    return windows;
+    Collected collected;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &CollectWindow, reinterpret_cast<LPARAM>(&collected));
+    if (collected.outOfMemory) throw std::bad_alloc();
+    return std::move(collected.windows);
 }
 
 TaskWindowsDisabled::TaskWindowsDisabled(HWND except) {

@@ -81,7 +81,8 @@ private:
     std::vector<HWND> disabled_;
 };
 
-// The top-level windows of the calling thread, in z-order.
+// The top-level windows of the calling thread, in z-order; throws
+// std::bad_alloc when there is no memory for the list.
 std::vector<HWND> ThreadWindows();
 
 // Ends every label edit open in a tree view of this thread without taking

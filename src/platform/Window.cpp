@@ -252,8 +252,17 @@ RunGate::~RunGate() {
         if (!::IsWindow(deferred.window)) continue;
         ::PostMessageA(deferred.window, deferred.msg, deferred.wParam, deferred.lParam);
     }
-    for (HWND hwnd : ThreadWindows()) {
-        if (Form* form = Form::FromHandle(hwnd)) form->FollowMonitorDpi();
+    // A form that cannot be laid out now (no memory for its fonts, say)
+    // keeps its layout until its next DPI change: a throw out of here would
+    // end the program.
+    try {
+        for (HWND hwnd : ThreadWindows()) {
+            try {
+                if (Form* form = Form::FromHandle(hwnd)) form->FollowMonitorDpi();
+            } catch (...) {
+            }
+        }
+    } catch (...) {
     }
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -397,28 +398,35 @@ TEST(CopyRunFailures, MissingDestinationThatCannotBeCreatedIsOneFailure) {
     EXPECT_FALSE(DirectoryExists(box.Root() + "\\missing"));
 }
 
+// How a copy fails part-way: its read or its write fails, or the memory for
+// the write runs out (what the copy's worker throws).
+enum class PartWay { Read, Write, OutOfMemory };
+
 // Fails the chosen transfer of the chosen file; counts the buffers seen.
 class FailAt : public WithoutFlushes {
 public:
-    FailAt(bool read, std::string file, std::uint64_t offset) : read_(read), file_(std::move(file)), offset_(offset) {}
+    FailAt(PartWay how, std::string file, std::uint64_t offset)
+        : how_(how), file_(std::move(file)), offset_(offset) {}
     std::uint32_t FailRead(const std::string& file, std::uint64_t offset) override {
         WithoutFlushes::FailRead(file, offset);
-        return read_ && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
+        return how_ == PartWay::Read && file == file_ && offset == offset_ ? ERROR_READ_FAULT : 0;
     }
     std::uint32_t FailWrite(const std::string& file, std::uint64_t offset) override {
-        return !read_ && file == file_ && offset == offset_ ? ERROR_WRITE_FAULT : 0;
+        if (how_ == PartWay::Read || file != file_ || offset != offset_) return 0;
+        if (how_ == PartWay::OutOfMemory) throw std::bad_alloc();
+        return ERROR_WRITE_FAULT;
     }
 
 private:
-    bool read_;
+    PartWay how_;
     std::string file_;
     std::uint64_t offset_;
 };
 
-class FailurePartWay : public ::testing::TestWithParam<bool> {};
+class FailurePartWay : public ::testing::TestWithParam<PartWay> {};
 
 TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
-    const bool read = GetParam();
+    const bool read = GetParam() == PartWay::Read;
     Sandbox box;
     const std::string big = Pattern(5 * kCopyBufferSize + 123, 1);
     const std::string old = Pattern(3 * kCopyBufferSize, 2);
@@ -426,13 +434,15 @@ TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
     ASSERT_TRUE(WriteFileBytes(box.Src("small.bin"), "small"));
     ASSERT_TRUE(WriteFileBytes(box.Dst("big.bin"), old));
     const std::string failing = read ? box.Src("big.bin") : box.Dst("big.bin");
-    FailAt faults(read, failing, 3 * kCopyBufferSize);
+    FailAt faults(GetParam(), failing, 3 * kCopyBufferSize);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(true), progress, &faults);
 
-    EXPECT_THAT(result.failures, ElementsAre(read ? Line("Stream read error", failing, ERROR_READ_FAULT)
-                                                  : Line("Stream write error", failing, ERROR_WRITE_FAULT)));
+    const std::string line[] = {Line("Stream read error", failing, ERROR_READ_FAULT),
+                                Line("Stream write error", failing, ERROR_WRITE_FAULT),
+                                Line("Cannot create file", failing, ERROR_NOT_ENOUGH_MEMORY)};
+    EXPECT_THAT(result.failures, ElementsAre(line[static_cast<int>(GetParam())]));
     EXPECT_EQ(result.copied, 1);
     EXPECT_EQ(ReadFileBytes(box.Dst("big.bin")), old);
     EXPECT_EQ(ReadFileBytes(box.Dst("small.bin")), "small");
@@ -445,10 +455,10 @@ TEST_P(FailurePartWay, LeavesTheOldCopyByteIdenticalAndNoTemporaryFile) {
 }
 
 TEST_P(FailurePartWay, WithoutAnOldCopyLeavesNoPartialFile) {
-    const bool read = GetParam();
+    const bool read = GetParam() == PartWay::Read;
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("big.bin"), Pattern(2 * kCopyBufferSize + 1, 3)));
-    FailAt faults(read, read ? box.Src("big.bin") : box.Dst("big.bin"), kCopyBufferSize);
+    FailAt faults(GetParam(), read ? box.Src("big.bin") : box.Dst("big.bin"), kCopyBufferSize);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &faults);
@@ -517,9 +527,12 @@ TEST(CopyRunFailures, ACopyThatFoundNoRoomBesideAnotherIsTriedAgainAlone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "Read" : "Write");
+INSTANTIATE_TEST_SUITE_P(ReadOrWrite, FailurePartWay,
+                         ::testing::Values(PartWay::Read, PartWay::Write, PartWay::OutOfMemory),
+                         [](const ::testing::TestParamInfo<PartWay>& info) {
+                             return std::string(info.param == PartWay::Read    ? "Read"
+                                                : info.param == PartWay::Write ? "Write"
+                                                                               : "OutOfMemory");
                          });
 
 // Changes the source from outside the platform's sharing rules, which keep
@@ -711,7 +724,7 @@ TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
     Sandbox box;
     const std::string content = Pattern(2 * kCopyBufferSize + 5, 4);
     ASSERT_TRUE(WriteFileBytes(box.Src("f"), content));
-    FailAt never(true, std::string(), 1);
+    FailAt never(PartWay::Read, std::string(), 1);
     RecordingProgress progress;
 
     const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress, &never);
@@ -727,7 +740,9 @@ TEST(CopyRunFailures, BuffersAreAtMost61440BytesAndCoverTheWholeFile) {
 // rename by handle, so that each copy is closed and renamed by its path, and
 // a scanner opens the closed copy at the first refusal and lets go of it only
 // once the run's removal of it has been refused twice: a removal that is not
-// tried again for a while gets a try or two at most.
+// tried again for a while gets a try or two at most. With handleRefusal every
+// rename by handle is refused with it (and counted), as some redirectors do,
+// while renames by path go by the plan.
 class RefusedRenames {
 public:
     struct Plan {
@@ -735,6 +750,7 @@ public:
         DWORD error;
         bool scan;
         bool protect;
+        DWORD handleRefusal;
     };
     explicit RefusedRenames(Plan plan)
         : byHandle_(std::exchange(RenameOpenFileCall, &ByHandle)),
@@ -775,6 +791,11 @@ private:
         return true;
     }
     static BOOL WINAPI ByHandle(HANDLE file, LPCWSTR to, BOOL replace) {
+        if (plan_.handleRefusal) {
+            ++attempts;
+            SetLastError(plan_.handleRefusal);
+            return FALSE;
+        }
         if (plan_.scan) {
             SetLastError(ERROR_NOT_SUPPORTED);
             return FALSE;
@@ -822,23 +843,26 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
         bool cutOff;        // the receiver ends the run once a rename has been refused
     };
     const Row rows[] = {
-        {"a new copy refused three times", {3, ERROR_SHARING_VIOLATION, false, false}, 1, false, 1, 0, 4, 400, true,
+        {"a new copy refused three times", {3, ERROR_SHARING_VIOLATION, false, false, 0}, 1, false, 1, 0, 4, 400, true,
          false},
-        {"a replacement refused three times", {3, ERROR_ACCESS_DENIED, false, false}, 1, true, 1, 0, 4, 400, true,
+        {"a replacement refused three times", {3, ERROR_ACCESS_DENIED, false, false, 0}, 1, true, 1, 0, 4, 400, true,
          false},
-        {"a replacement refused for good", {-1, ERROR_SHARING_VIOLATION, false, false}, 1, true, 0,
+        {"a replacement refused for good", {-1, ERROR_SHARING_VIOLATION, false, false, 0}, 1, true, 0,
          ERROR_SHARING_VIOLATION, 0, 5000, false, false},
-        {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, false, true}, 1, true, 0, ERROR_ACCESS_DENIED, 1, 0,
+        {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, false, true, 0}, 1, true, 0, ERROR_ACCESS_DENIED, 1, 0,
          true, false},
         // The rename's step, then the removal's.
-        {"renamed by path, a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, true, false}, 1, false, 0,
+        {"renamed by path, a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, true, false, 0}, 1, false, 0,
          ERROR_SHARING_VIOLATION, 0, 2 * 400, true, false},
         // Three steps wait in vain, then each later one waits once.
-        {"every replacement refused for good", {-1, ERROR_ACCESS_DENIED, false, false}, 10, true, 0,
+        {"every replacement refused for good", {-1, ERROR_ACCESS_DENIED, false, false, 0}, 10, true, 0,
          ERROR_ACCESS_DENIED, 0, 3 * 400 + 7 * 20, true, false},
         // Under the run's own 5 s, so that waiting the step out would show.
-        {"the session ends in the wait", {-1, ERROR_SHARING_VIOLATION, false, false}, 1, true, 0, 0, 0, 0, false,
+        {"the session ends in the wait", {-1, ERROR_SHARING_VIOLATION, false, false, 0}, 1, true, 0, 0, 0, 0, false,
          true},
+        // One rename by handle, then three by path: the first tells for the run.
+        {"a redirector refuses renames by handle", {0, 0, false, false, ERROR_ACCESS_DENIED}, 3, false, 3, 0, 4, 400,
+         true, false},
     };
     for (const Row& row : rows) {
         // The run's own 5 s is waited out once, with one file in flight.
@@ -861,7 +885,8 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
             result = Backup(box.Src(), box.Dst(), Overwrite(true), progress, &noFlushes,
                              row.shortWaits ? ShortWaits() : CopyTuning());
             keepAliveGap = progress.LongestKeepAliveGapUntilNow();
-            if (row.attempts) {
+            // Copies in flight together may each find the rename by handle refused.
+            if (row.attempts && (row.files == 1 || FilesInFlightUnderTest() == 1)) {
                 EXPECT_EQ(RefusedRenames::attempts.load(), row.attempts) << row.what;
             }
             if (row.plan.scan) {
@@ -894,6 +919,39 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
         }
         EXPECT_LE(keepAliveGap, kLongestKeepAliveGapMs) << row.what;
     }
+}
+
+// The give-up after lasting refusals holds for one kind of step, and ends
+// with any success of that kind, also one at the first try.
+TEST(CopyRunRetries, GivingUpHoldsForOneKindOfStepUntilItSucceeds) {
+    RetryTiming timing;
+    timing.firstWaitMs = 10;
+    timing.longestWaitMs = 20;
+    timing.stepLimitMs = 120;
+    Retries retries(timing);
+    const Pause pause = [](DWORD ms) { Sleep(ms); };
+    // Refused `refusals` times (-1: for good), then done.
+    const auto step = [&](RetryStep kind, int refusals) {
+        int tries = 0;
+        return retries.Run(kind, pause, [&] {
+            return refusals < 0 || tries++ < refusals ? static_cast<DWORD>(ERROR_SHARING_VIOLATION)
+                                                      : static_cast<DWORD>(ERROR_SUCCESS);
+        });
+    };
+    const auto lastingRefusals = [&](RetryStep kind) {
+        for (int i = 0; i < timing.fruitlessStepsBeforeGivingUp; ++i) {
+            ASSERT_EQ(step(kind, -1), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        }
+    };
+    // Old copies held open: the removals give up, the renames still wait.
+    lastingRefusals(RetryStep::Remove);
+    EXPECT_EQ(step(RetryStep::Remove, 3), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SUCCESS));
+    lastingRefusals(RetryStep::Rename);
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // A rename that goes through at once: the next refused one waits again.
+    EXPECT_EQ(step(RetryStep::Rename, 0), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(step(RetryStep::Rename, 3), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 // Renames a folder away once the chosen file is done: a share that drops

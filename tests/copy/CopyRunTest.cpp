@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <utility>
 
 using namespace zelvo;
@@ -76,6 +77,20 @@ TEST(CopyRunProgress, EmptyOrVanishedSourceFillsTheBarWithoutDividing) {
     EXPECT_THAT(Names(box.Dst()), IsEmpty());
 }
 
+// Looks into the destination at each step for folders of ours.
+class WatchesForFolders : public RecordingProgress {
+public:
+    explicit WatchesForFolders(std::string dest) : dest_(std::move(dest)) {}
+    void StepIt() override {
+        RecordingProgress::StepIt();
+        for (const std::string& name : Names(dest_)) folders += IsTemporaryName(name) ? 1 : 0;
+    }
+    int folders = 0;
+
+private:
+    std::string dest_;
+};
+
 TEST(CopyRunOverwrite, OffSkipsAnExistingFileButStillStepsForIt) {
     Sandbox box;
     ASSERT_TRUE(WriteFileBytes(box.Src("a.txt"), "new a"));
@@ -94,6 +109,12 @@ TEST(CopyRunOverwrite, OffSkipsAnExistingFileButStillStepsForIt) {
     EXPECT_EQ(ReadFileBytes(box.Dst("b.txt")), "new b");
     EXPECT_EQ(ReadFileBytes(box.Dst("only-here.txt")), "mine");
     EXPECT_THAT(Names(box.Dst()), ElementsAre("a.txt", "b.txt", "only-here.txt"));
+
+    // Every file is there now: a run that copies nothing makes no folder of its own.
+    WatchesForFolders again(box.Dst());
+    EXPECT_EQ(Backup(box.Src(), box.Dst(), Overwrite(false), again).skipped, 2);
+    EXPECT_EQ(again.folders, 0);
+    EXPECT_THAT(again.positions, ElementsAre(5000, 10000));
 }
 
 TEST(CopyRunOverwrite, SkipTestMatchesNamesWithoutCase) {
