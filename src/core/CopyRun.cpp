@@ -209,64 +209,48 @@ private:
 
     void Take(FileDone& done) {
         using Kind = FileDone::Kind;
-        switch (done.kind) {
-        case Kind::Copied:
-            // Counted where it was put in place (CopyLedger).
-            break;
-        case Kind::Skipped:
-            ++result_.skipped;
-            break;
-        case Kind::Failed:
+        if (halted_ && done.kind != Kind::Copied && done.kind != Kind::Skipped) {
             // After a halt a copy still in flight may have failed for the
             // same reason as the one that found the folder out of reach.
-            if (halted_) {
-                ++result_.notTried;
-            } else {
+            ++result_.notTried;
+        } else {
+            switch (done.kind) {
+            case Kind::Copied:
+                // Counted where it was put in place (CopyLedger).
+                break;
+            case Kind::Skipped:
+                ++result_.skipped;
+                break;
+            case Kind::Failed:
                 failures_.Add(done.job.index, std::move(done.failure));
-            }
-            break;
-        case Kind::InUse:
-            if (halted_) {
-                ++result_.notTried;
-            } else {
+                break;
+            case Kind::InUse:
                 setAside_.push_back(SetAside{done.job, std::move(done.failure), ::GetTickCount64()});
-            }
-            break;
-        case Kind::NoRoom:
-            // The copies in flight beside it took room that is free again
-            // once they are done (a large file that does not fit makes the
-            // small ones written at the same time fail too).
-            if (halted_) {
-                ++result_.notTried;
-            } else if (!done.job.again && (done.job.besideOthers || started_ > done.job.started)) {
-                alone_.push_back(done.job);
-            } else {
-                failures_.Add(done.job.index, std::move(done.failure));
-            }
-            break;
-        case Kind::MayBeBack:
-            // The folder answered again after the failure: a share that
-            // dropped for a moment, a disk that was reset.
-            if (halted_) {
-                ++result_.notTried;
-            } else if (!done.job.again) {
-                alone_.push_back(done.job);
-            } else {
-                failures_.Add(done.job.index, std::move(done.failure));
-            }
-            break;
-        case Kind::Unreachable:
-            if (!halted_) {
+                break;
+            case Kind::NoRoom:
+            case Kind::MayBeBack:
+                // The copies in flight beside it took room that is free again
+                // once they are done (a large file that does not fit makes the
+                // small ones written at the same time fail too); the folder
+                // answered again after the failure (a share that dropped for a
+                // moment, a disk that was reset).
+                if (!done.job.again &&
+                    (done.kind == Kind::MayBeBack || done.job.besideOthers || started_ > done.job.started)) {
+                    alone_.push_back(done.job);
+                } else {
+                    failures_.Add(done.job.index, std::move(done.failure));
+                }
+                break;
+            case Kind::Unreachable:
                 halted_ = true;
                 failures_.Add(done.job.index, std::move(done.failure));
                 inFlight_.Stop();
+                ++result_.notTried;
+                break;
+            case Kind::Stopped:
+                // A run cut off counts nothing more.
+                break;
             }
-            ++result_.notTried;
-            break;
-        case Kind::Stopped:
-            // Stopped by a halt; a run cut off counts nothing more.
-            if (halted_) ++result_.notTried;
-            break;
         }
         if (!done.job.again) progress_.StepIt();
     }
