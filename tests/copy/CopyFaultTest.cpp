@@ -849,8 +849,8 @@ TEST(CopyRunRetries, ARefusedRenameIsTriedAgainForAWhile) {
          false},
         {"a replacement refused for good", {-1, ERROR_SHARING_VIOLATION, false, false, 0}, 1, true, 0,
          ERROR_SHARING_VIOLATION, 0, 5000, false, false},
-        {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, false, true, 0}, 1, true, 0, ERROR_ACCESS_DENIED, 1, 0,
-         true, false},
+        {"the old copy turns read-only", {-1, ERROR_ACCESS_DENIED, false, true, 0}, 1, true, 0, ERROR_ACCESS_DENIED, 1,
+         0, true, false},
         // The rename's step, then the removal's.
         {"renamed by path, a scanner holds the closed copy", {-1, ERROR_SHARING_VIOLATION, true, false, 0}, 1, false, 0,
          ERROR_SHARING_VIOLATION, 0, 2 * 400, true, false},
