@@ -45,8 +45,12 @@ public:
     std::function<void()> onTick;
     TestForm* other = nullptr;
     std::vector<WORD> commands;
+    bool failsLayout = false;  // as a form out of memory for its new font
 
 protected:
+    void OnDpiChanged() override {
+        if (failsLayout) throw std::bad_alloc();
+    }
     void OnCommand(WORD id, WORD, HWND) override {
         commands.push_back(id);
         if (id == kThrowFailure) throw Failure("Stream read error");
@@ -277,11 +281,11 @@ private:
     decltype(ui::PeekMessageCall) previous_;
 };
 
-// Moves one window to a monitor of another DPI, as GetDpiForWindow sees it.
+// Moves windows to a monitor of another DPI, as GetDpiForWindow sees it.
 class DpiOfWindow {
 public:
-    DpiOfWindow(HWND hwnd, UINT dpi) : previous_(std::exchange(ui::GetDpiForWindowCall, &Dpi)) {
-        hwnd_ = hwnd;
+    DpiOfWindow(std::vector<HWND> hwnds, UINT dpi) : previous_(std::exchange(ui::GetDpiForWindowCall, &Dpi)) {
+        hwnds_ = std::move(hwnds);
         dpi_ = dpi;
         real_ = previous_;
     }
@@ -290,8 +294,11 @@ public:
     DpiOfWindow& operator=(const DpiOfWindow&) = delete;
 
 private:
-    static UINT WINAPI Dpi(HWND hwnd) { return hwnd == hwnd_ ? dpi_ : real_ ? real_(hwnd) : 0; }
-    static inline HWND hwnd_ = nullptr;
+    static UINT WINAPI Dpi(HWND hwnd) {
+        if (std::find(hwnds_.begin(), hwnds_.end(), hwnd) != hwnds_.end()) return dpi_;
+        return real_ ? real_(hwnd) : 0;
+    }
+    static inline std::vector<HWND> hwnds_;
     static inline UINT dpi_ = 0;
     static inline UINT(WINAPI* real_)(HWND) = nullptr;
     decltype(ui::GetDpiForWindowCall) previous_;
@@ -351,10 +358,12 @@ TEST_F(ApplicationTest, ARunsGateTakesWhatItsLooksDeliverAndAtItsEndTheLatestSho
 
     // A task bar that minimizes and then restores the application during a
     // run leaves it on the screen; the form moved to a monitor of 144 DPI
-    // follows once the run is over.
+    // follows once the run is over, also beside one whose layout fails.
     const RECT before = other.ParentRect();
+    TestForm failing;
+    failing.failsLayout = true;
     {
-        const DpiOfWindow moved(other.Handle(), 144);
+        const DpiOfWindow moved({failing.Handle(), other.Handle()}, 144);
         const ui::RunGate gate(app.Handle(), "run", nullptr);
         SendDuringLooks(app.Handle(), {{WM_SIZE, SIZE_MINIMIZED}, {WM_SIZE, SIZE_RESTORED}});
         const RECT suggested{before.left, before.top, before.left + 300, before.top + 150};
