@@ -12,6 +12,8 @@ namespace zelvo {
 BOOL(WINAPI* FlushFileBuffersCall)(HANDLE file) = ::FlushFileBuffers;
 BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags) = ::MoveFileExW;
 BOOL(WINAPI* DeleteFileCall)(LPCWSTR path) = ::DeleteFileW;
+HANDLE(WINAPI* CreateFileCall)(LPCWSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile) = ::CreateFileW;
 BOOL(WINAPI* WriteFileCall)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
                             LPOVERLAPPED overlapped) = ::WriteFile;
 
@@ -66,7 +68,7 @@ std::size_t LastElementStart(const std::string& path) {
 }
 
 HANDLE OpenFile(const std::wstring& path, DWORD access, DWORD sharing, DWORD disposition, DWORD flags) {
-    return ::CreateFileW(path.c_str(), access, sharing, nullptr, disposition, flags, nullptr);
+    return CreateFileCall(path.c_str(), access, sharing, nullptr, disposition, flags, nullptr);
 }
 
 bool IsAvoided(const std::wstring& name, const std::vector<std::wstring>& avoid) {

@@ -80,6 +80,12 @@ extern BOOL(WINAPI* MoveFileExCall)(LPCWSTR from, LPCWSTR to, DWORD flags);
 // can play a program that holds a copy open for a moment.
 extern BOOL(WINAPI* DeleteFileCall)(LPCWSTR path);
 
+// The platform's CreateFileW, through which the file services open and create
+// (a copy, a folder's hold), so that a test can play another program that
+// gets at a file or folder in the moment before the run does.
+extern HANDLE(WINAPI* CreateFileCall)(LPCWSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
+
 struct DirEntry {
     std::wstring name;
     DWORD attributes = 0;

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <thread>
+#include <utility>
 
 using namespace zelvo;
 using namespace zelvo::testing;
@@ -194,6 +196,50 @@ TEST(LeftoverSweep, ALiveRunsFolderSurvivesAnotherRunsSweep) {
     EXPECT_EQ(first.copied, 2);
     EXPECT_EQ(first.leftoversRemoved, 0);
     // Each run still removed its own folder at its end.
+    EXPECT_THAT(Names(box.Dst()), ElementsAre("1.txt", "2.txt", "3.txt"));
+}
+
+// Another copy of the program, whose sweep claims a lane's new folder in the
+// moment before the run holds it (so the hold is refused) and then removes it.
+class SweptBeforeTheHold {
+public:
+    SweptBeforeTheHold() : real_(std::exchange(CreateFileCall, &Open)) {
+        real = real_;
+        refusal = ERROR_SUCCESS;
+    }
+    ~SweptBeforeTheHold() { CreateFileCall = real_; }
+    SweptBeforeTheHold(const SweptBeforeTheHold&) = delete;
+    SweptBeforeTheHold& operator=(const SweptBeforeTheHold&) = delete;
+
+    static inline std::atomic<DWORD> refusal{ERROR_SUCCESS};  // of the first hold
+
+private:
+    static HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile) {
+        const bool hold = access == FILE_LIST_DIRECTORY && (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+        if (hold && refusal == ERROR_SUCCESS) {
+            FileHandle claim = ClaimDirectory(path);
+            const HANDLE held = real(path, access, sharing, security, disposition, flags, templateFile);
+            refusal = held == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_INVALID_HANDLE;
+            RemoveClaimedDirectory(claim);
+            SetLastError(refusal);
+            return held;
+        }
+        return real(path, access, sharing, security, disposition, flags, templateFile);
+    }
+    static inline decltype(CreateFileCall) real = nullptr;
+    decltype(CreateFileCall) real_;
+};
+
+TEST(LeftoverSweep, ALaneWhoseFolderAnotherRunSweptTakesAnother) {
+    Sandbox box;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"}) ASSERT_TRUE(WriteFileBytes(box.Src(name), name));
+    const SweptBeforeTheHold sweep;
+    RecordingProgress progress;
+    const CopyRunResult result = Backup(box.Src(), box.Dst(), Overwrite(false), progress);
+    EXPECT_EQ(SweptBeforeTheHold::refusal, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_THAT(result.failures, IsEmpty());
+    EXPECT_EQ(result.copied, 3);
     EXPECT_THAT(Names(box.Dst()), ElementsAre("1.txt", "2.txt", "3.txt"));
 }
 
