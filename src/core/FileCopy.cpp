@@ -160,19 +160,16 @@ void CopyLedger::Create(std::optional<FileStream>& file, const std::function<Fil
     // as for a rename under way, for a while.
     struct Creating {
         explicit Creating(CopyLedger& ledger) : ledger_(ledger) {
-            ::AcquireSRWLockExclusive(&ledger_.gate_);
-            const bool closed = ledger_.closed_;
-            if (!closed) ++ledger_.creating_;
-            ::ReleaseSRWLockExclusive(&ledger_.gate_);
-            if (closed) throw CopyStopped();
+            const std::lock_guard<SrwLock> gate(ledger_.gate_);
+            if (ledger_.closed_) throw CopyStopped();
+            ++ledger_.creating_;
         }
         Creating(const Creating&) = delete;
         Creating& operator=(const Creating&) = delete;
         ~Creating() {
-            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            const std::lock_guard<SrwLock> gate(ledger_.gate_);
             --ledger_.creating_;
-            ::WakeAllConditionVariable(&ledger_.renamed_);
-            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+            ledger_.stepEnded_.NotifyAll();
         }
         CopyLedger& ledger_;
     } creating(*this);
@@ -182,17 +179,14 @@ void CopyLedger::Create(std::optional<FileStream>& file, const std::function<Fil
         open_.reserve(open_.size() + 1);
     }
     file.emplace(create());
-    ::AcquireSRWLockExclusive(&gate_);
+    const std::lock_guard<SrwLock> gate(gate_);
     // Too late for a Close that has marked the open copies: this one goes too.
-    const bool late = counted_;
-    if (late) {
+    if (counted_) {
         file->DeleteOnClose();
-    } else {
-        const std::lock_guard<SrwLock> lock(openLock_);
-        open_.push_back(&*file);
+        throw CopyStopped();
     }
-    ::ReleaseSRWLockExclusive(&gate_);
-    if (late) throw CopyStopped();
+    const std::lock_guard<SrwLock> lock(openLock_);
+    open_.push_back(&*file);
 }
 
 void CopyLedger::Closed(FileStream& file) noexcept {
@@ -204,28 +198,18 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
     // Renames go on side by side; Close waits for them, for a while.
     struct Renaming {
         Renaming(CopyLedger& ledger, FileStream* file) : ledger_(ledger), file_(file) {
-            ::AcquireSRWLockExclusive(&ledger_.gate_);
-            if (ledger_.closed_) {
-                ::ReleaseSRWLockExclusive(&ledger_.gate_);
-                throw CopyStopped();
-            }
-            try {
-                ledger_.renaming_.push_back(file_);
-            } catch (...) {
-                ::ReleaseSRWLockExclusive(&ledger_.gate_);
-                throw;
-            }
-            ::ReleaseSRWLockExclusive(&ledger_.gate_);
+            const std::lock_guard<SrwLock> gate(ledger_.gate_);
+            if (ledger_.closed_) throw CopyStopped();
+            ledger_.renaming_.push_back(file_);
         }
         Renaming(const Renaming&) = delete;
         Renaming& operator=(const Renaming&) = delete;
         ~Renaming() {
-            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            const std::lock_guard<SrwLock> gate(ledger_.gate_);
             Ended();
-            ::ReleaseSRWLockExclusive(&ledger_.gate_);
         }
         void Renamed(std::uint64_t bytes) {
-            ::AcquireSRWLockExclusive(&ledger_.gate_);
+            const std::lock_guard<SrwLock> gate(ledger_.gate_);
             // Late for a Close that gave up on it: it stays out of the tally
             // that was taken, and out of the copies to mark.
             if (!ledger_.counted_) {
@@ -234,7 +218,6 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
             }
             if (file_) ledger_.Closed(*file_);
             Ended();
-            ::ReleaseSRWLockExclusive(&ledger_.gate_);
         }
         // Under the gate.
         void Ended() {
@@ -242,7 +225,7 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
             ended_ = true;
             auto& renaming = ledger_.renaming_;
             renaming.erase(std::find(renaming.begin(), renaming.end(), file_));
-            ::WakeAllConditionVariable(&ledger_.renamed_);
+            ledger_.stepEnded_.NotifyAll();
         }
         CopyLedger& ledger_;
         FileStream* file_;
@@ -254,13 +237,9 @@ DWORD CopyLedger::Place(const std::function<bool()>& rename, std::uint64_t bytes
 }
 
 int CopyLedger::Close() noexcept {
-    ::AcquireSRWLockExclusive(&gate_);
+    const std::lock_guard<SrwLock> gate(gate_);
     closed_ = true;
-    const ULONGLONG deadline = ::GetTickCount64() + kPlacingWaitMs;
-    for (ULONGLONG now = ::GetTickCount64(); (!renaming_.empty() || creating_ > 0) && now < deadline;
-         now = ::GetTickCount64()) {
-        ::SleepConditionVariableSRW(&renamed_, &gate_, static_cast<DWORD>(deadline - now), 0);
-    }
+    stepEnded_.WaitFor(gate_, kPlacingWaitMs, [this] { return renaming_.empty() && creating_ == 0; });
     counted_ = true;
     unknown_ = static_cast<int>(renaming_.size());
     int marked = 0;
@@ -274,7 +253,6 @@ int CopyLedger::Close() noexcept {
             }
         }
     }
-    ::ReleaseSRWLockExclusive(&gate_);
     return marked;
 }
 

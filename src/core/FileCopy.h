@@ -141,10 +141,7 @@ inline constexpr DWORD kPlacingWaitMs = 2000;
 // in place and counted.
 class CopyLedger {
 public:
-    CopyLedger() {
-        ::InitializeSRWLock(&gate_);
-        ::InitializeConditionVariable(&renamed_);
-    }
+    CopyLedger() = default;
     CopyLedger(const CopyLedger&) = delete;
     CopyLedger& operator=(const CopyLedger&) = delete;
 
@@ -177,8 +174,8 @@ public:
     int Unknown() const { return unknown_.load(); }
 
 private:
-    SRWLOCK gate_;
-    CONDITION_VARIABLE renamed_;
+    SrwLock gate_;
+    SrwCondition stepEnded_;             // a creation or a rename has ended
     bool closed_ = false;                // under the gate: no creation or rename begins
     bool counted_ = false;               // under the gate: the tally is final
     std::vector<FileStream*> renaming_;  // under the gate

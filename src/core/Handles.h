@@ -103,6 +103,16 @@ public:
     void Wait(SrwLock& lock, Done done) noexcept {
         while (!done()) ::SleepConditionVariableSRW(&condition_, &lock.lock_, INFINITE, 0);
     }
+    // As Wait, for `ms` at most; whether `done` came true.
+    template <typename Done>
+    bool WaitFor(SrwLock& lock, DWORD ms, Done done) noexcept {
+        const ULONGLONG deadline = ::GetTickCount64() + ms;
+        for (ULONGLONG now = ::GetTickCount64(); !done(); now = ::GetTickCount64()) {
+            if (now >= deadline) return false;
+            ::SleepConditionVariableSRW(&condition_, &lock.lock_, static_cast<DWORD>(deadline - now), 0);
+        }
+        return true;
+    }
     void NotifyAll() noexcept { ::WakeAllConditionVariable(&condition_); }
 
 private:
