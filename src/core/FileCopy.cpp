@@ -294,16 +294,16 @@ DWORD WINAPI EarlyFlushes::Work(void* self) {
 }
 
 void EarlyFlushes::Flush() noexcept {
-    const std::lock_guard<SrwLock> lock(lock_);
+    std::unique_lock<SrwLock> lock(lock_);
     for (;;) {
         changed_.Wait(lock_, [&] { return quit_ || !waiting_.empty(); });
         if (quit_) return;
         flushing_ = waiting_.front();
         waiting_.erase(waiting_.begin());
-        lock_.unlock();
+        lock.unlock();
         // Its error comes again from the copy's own flush at its end.
         FlushFileBuffersCall(flushing_);
-        lock_.lock();
+        lock.lock();
         flushing_ = nullptr;
         changed_.NotifyAll();
     }
@@ -434,15 +434,11 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
             if (copy.RenameTo(target, replace)) return true;
             const DWORD error = ::GetLastError();
             const bool byPathMayDo = !replace && IsMomentaryRefusal(error);
-            if (!TakesNoRenameByHandle(error) && !byPathMayDo) {
-                ::SetLastError(error);
-                return false;
-            }
+            if (!TakesNoRenameByHandle(error) && !byPathMayDo) return false;
             copy.Close();
-            if (!byPathMayDo) return MoveIntoPlace(temporary, target, replace);
-            if (!MoveIntoPlace(temporary, target, replace)) return false;
-            renameByPath_ = true;
-            return true;
+            const bool moved = MoveIntoPlace(temporary, target, replace);
+            if (moved && byPathMayDo) renameByPath_ = true;
+            return moved;
         }
         if (copy.IsOpen()) copy.Close();
         return MoveIntoPlace(temporary, target, replace);
