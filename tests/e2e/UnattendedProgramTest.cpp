@@ -244,7 +244,10 @@ TEST_F(UnattendedProgramTest, FilesThatOthersHoldForAMomentAreBackedUpInTheSameR
     scanner.Release();
     ASSERT_TRUE(WaitFor([&] { return !::IsWindow(dialog); }, 20000));
 
-    const std::string log = ReadFileBytes(folder + "\\Backup.log");
+    // The run's block is written only once its dialog is gone.
+    std::string log;
+    const auto ended = [&] { return (log = ReadFileBytes(folder + "\\Backup.log")).find("备份结束") != std::string::npos; };
+    ASSERT_TRUE(WaitFor(ended, 5000)) << log;
     EXPECT_NE(log.find("    复制: 10 个文件, "), std::string::npos) << log;
     EXPECT_NE(log.find("    失败: 0 个\r\n"), std::string::npos) << log;
     EXPECT_EQ(ReadFileBytes(dest + "\\f05.txt"), "new f05");
