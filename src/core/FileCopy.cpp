@@ -162,6 +162,12 @@ void CopyLedger::Create(std::optional<FileStream>& file, const std::function<Fil
         explicit Creating(CopyLedger& ledger) : ledger_(ledger) {
             const std::lock_guard<SrwLock> gate(ledger_.gate_);
             if (ledger_.closed_) throw CopyStopped();
+            {
+                // Room first, for this and every other creation under way:
+                // once a copy exists, nothing may keep it off the list.
+                const std::lock_guard<SrwLock> lock(ledger_.openLock_);
+                ledger_.open_.reserve(ledger_.open_.size() + ledger_.creating_ + 1);
+            }
             ++ledger_.creating_;
         }
         Creating(const Creating&) = delete;
@@ -173,11 +179,6 @@ void CopyLedger::Create(std::optional<FileStream>& file, const std::function<Fil
         }
         CopyLedger& ledger_;
     } creating(*this);
-    {
-        // Room first: once the copy exists, nothing may keep it off the list.
-        const std::lock_guard<SrwLock> lock(openLock_);
-        open_.reserve(open_.size() + 1);
-    }
     file.emplace(create());
     const std::lock_guard<SrwLock> gate(gate_);
     // Too late for a Close that has marked the open copies: this one goes too.
@@ -430,18 +431,17 @@ bool FileCopier::Place(const FileJob& job, const std::string& destFile, FileStre
     // denied or a sharing violation: for a name that is free nothing else
     // can refuse it so, and one rename by path tells.
     const auto renameOnce = [&](bool replace) {
+        bool byPathMayDo = false;
         if (copy.IsOpen() && !renameByPath_.load()) {
             if (copy.RenameTo(target, replace)) return true;
             const DWORD error = ::GetLastError();
-            const bool byPathMayDo = !replace && IsMomentaryRefusal(error);
+            byPathMayDo = !replace && IsMomentaryRefusal(error);
             if (!TakesNoRenameByHandle(error) && !byPathMayDo) return false;
-            copy.Close();
-            const bool moved = MoveIntoPlace(temporary, target, replace);
-            if (moved && byPathMayDo) renameByPath_ = true;
-            return moved;
         }
         if (copy.IsOpen()) copy.Close();
-        return MoveIntoPlace(temporary, target, replace);
+        const bool moved = MoveIntoPlace(temporary, target, replace);
+        if (moved && byPathMayDo) renameByPath_ = true;
+        return moved;
     };
     const auto rename = [&](bool replace) {
         return [&, replace] { return ledger_.Place([&] { return renameOnce(replace); }, size, &copy); };
